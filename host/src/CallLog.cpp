@@ -1,0 +1,204 @@
+#include "halx/CallLog.h"
+
+#include <sstream>
+
+#include "halx/HalxSPDevice.h"
+
+namespace {
+
+std::string Printable(const std::vector<std::uint8_t>& bytes)
+{
+    static const char* const hex = "0123456789ABCDEF";
+    std::string text;
+    for (const std::uint8_t b : bytes) {
+        if (b >= 0x20 && b < 0x7F && b != '\\') {
+            text += static_cast<char>(b);
+        } else {
+            text += "\\x";
+            text += hex[b >> 4U];
+            text += hex[b & 0x0FU];
+        }
+    }
+    return text;
+}
+
+} // namespace
+
+std::string HostCall::Describe() const
+{
+    std::ostringstream out;
+    switch (op) {
+    case Op::RefreshStatus:
+        out << "RefreshStatus";
+        break;
+    case Op::SendData:
+        out << "SendData " << Printable(bytes) << " state=" << number;
+        break;
+    case Op::Reset:
+        out << "Reset";
+        break;
+    case Op::SendSP:
+        out << "SendSP " << number << " len=" << bytes.size() << " urgent=" << flag;
+        break;
+    case Op::SaveDeviceHistory:
+        out << "SaveDeviceHistory len=" << bytes.size();
+        break;
+    case Op::CheckAOReport:
+        out << "CheckAOReport " << key << ' ' << value;
+        break;
+    case Op::CheckThreshold:
+        out << "CheckThreshold " << key << " '" << alarm_id << "' " << value << ' ' << number;
+        break;
+    case Op::DoBatchCheckThreshold:
+        out << "DoBatchCheckThreshold rules=" << number;
+        break;
+    case Op::CheckThresholdBool:
+        out << "CheckThresholdBool " << number << ' ' << key << ' ' << alarm_id << ' ' << name
+            << ' ' << description << " active=" << flag << " seq=" << sequence;
+        break;
+    case Op::InitSetting:
+        out << "InitSetting";
+        break;
+    }
+    return out.str();
+}
+
+std::vector<std::string> CallLog::Lines() const
+{
+    std::vector<std::string> lines;
+    lines.reserve(calls.size());
+    for (const HostCall& c : calls) {
+        lines.push_back(c.Describe());
+    }
+    return lines;
+}
+
+std::vector<std::string> CallLog::Lines(HostCall::Op op) const
+{
+    std::vector<std::string> lines;
+    for (const HostCall& c : calls) {
+        if (c.op == op) {
+            lines.push_back(c.Describe());
+        }
+    }
+    return lines;
+}
+
+std::vector<std::string> CallLog::Frames() const
+{
+    std::vector<std::string> frames;
+    for (const HostCall& c : calls) {
+        if (c.op == HostCall::Op::SendData) {
+            frames.emplace_back(c.bytes.begin(), c.bytes.end());
+        }
+    }
+    return frames;
+}
+
+void CallLog::Record(HostCall call)
+{
+    calls.push_back(std::move(call));
+    if (after_call) {
+        after_call(calls.back());
+    }
+}
+
+void CallLog::OnRefreshStatus(HalxSPDevice& /*dev*/)
+{
+    HostCall c;
+    c.op = HostCall::Op::RefreshStatus;
+    Record(std::move(c));
+}
+
+void CallLog::OnSendData(HalxSPDevice& dev, const unsigned char* data, unsigned int length)
+{
+    HostCall c;
+    c.op = HostCall::Op::SendData;
+    c.bytes.assign(data, data + length);
+    c.number = dev.CommandState();
+    Record(std::move(c));
+}
+
+void CallLog::OnReset(HalxSPDevice& /*dev*/)
+{
+    HostCall c;
+    c.op = HostCall::Op::Reset;
+    Record(std::move(c));
+}
+
+void CallLog::OnSendSP(HalxVDevice& /*dev*/, int data_id, const unsigned char* data,
+                       unsigned int length, bool urgent)
+{
+    HostCall c;
+    c.op = HostCall::Op::SendSP;
+    c.number = data_id;
+    c.bytes.assign(data, data + length);
+    c.flag = urgent;
+    Record(std::move(c));
+}
+
+void CallLog::OnSaveDeviceHistory(HalxVDevice& /*dev*/, const unsigned char* data,
+                                  unsigned int length)
+{
+    HostCall c;
+    c.op = HostCall::Op::SaveDeviceHistory;
+    c.bytes.assign(data, data + length);
+    Record(std::move(c));
+}
+
+bool CallLog::OnCheckAOReport(HalxVDevice& /*dev*/, const std::string& key, float value)
+{
+    HostCall c;
+    c.op = HostCall::Op::CheckAOReport;
+    c.key = key;
+    c.value = value;
+    Record(std::move(c));
+    return ao_report_result;
+}
+
+void CallLog::OnCheckThreshold(HalxVDevice& /*dev*/, const std::string& key,
+                               const std::string& text, const float& value, int level)
+{
+    HostCall c;
+    c.op = HostCall::Op::CheckThreshold;
+    c.key = key;
+    c.alarm_id = text;
+    c.value = value;
+    c.value_ref = &value;
+    c.number = level;
+    Record(std::move(c));
+}
+
+bool CallLog::OnDoBatchCheckThreshold(HalxVDevice& /*dev*/, const std::vector<rule_value>& rules)
+{
+    HostCall c;
+    c.op = HostCall::Op::DoBatchCheckThreshold;
+    c.number = static_cast<int>(rules.size());
+    Record(std::move(c));
+    return batch_result;
+}
+
+void CallLog::OnCheckThresholdBool(HalxVDevice& /*dev*/, int kind, const std::string& key,
+                                   const std::string& alarm_id, const std::string& name,
+                                   const std::string& description, bool active,
+                                   unsigned short sequence)
+{
+    HostCall c;
+    c.op = HostCall::Op::CheckThresholdBool;
+    c.number = kind;
+    c.key = key;
+    c.alarm_id = alarm_id;
+    c.name = name;
+    c.description = description;
+    c.flag = active;
+    c.sequence = sequence;
+    Record(std::move(c));
+}
+
+bool CallLog::OnInitSetting(HalxVDevice& /*dev*/, const Json::Value& /*settings*/)
+{
+    HostCall c;
+    c.op = HostCall::Op::InitSetting;
+    Record(std::move(c));
+    return init_setting_result;
+}
