@@ -13,6 +13,7 @@ struct StatusAlarm {
     const char* description; // what the UPS reported
 };
 
+// clang-format off
 #define DELTANHNT_ALARM(field, row, id, name, description) \
     {offsetof(DeltanhntCmdsRply_t, field), "deltaNHNT_" #row, id, name, description}
 
@@ -34,6 +35,7 @@ inline constexpr StatusAlarm kStatusAlarms[] = {
     DELTANHNT_ALARM(ShttngDwn, 13, "2A1433701", "即将停机告警", "正在关机"),
     DELTANHNT_ALARM(ShtdwnImmnnt, 14, "2A1433701", "即将停机告警", "即将停机告警"),
 };
+// clang-format on
 
 #undef DELTANHNT_ALARM
 

@@ -6,7 +6,8 @@
 
 template class UniDataDevice<DeltanhntCmdsRply_t, HalxSPDevice, kDeltanhntDataId>;
 
-namespace {
+namespace
+{
 // Serial line speed of the UPS, in baud (8 data bits, no parity, 1 stop bit).
 constexpr int kLineSpeed = 2400;
 } // namespace

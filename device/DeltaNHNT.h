@@ -13,7 +13,8 @@
 // Data identifier under which the record is reported upstream.
 inline constexpr int kDeltanhntDataId = 5035;
 
-class DeltaNHNT : public UniDataDevice<DeltanhntCmdsRply_t, HalxSPDevice, kDeltanhntDataId> {
+class DeltaNHNT : public UniDataDevice<DeltanhntCmdsRply_t, HalxSPDevice, kDeltanhntDataId>
+{
 public:
     using Template = UniDataDevice<DeltanhntCmdsRply_t, HalxSPDevice, kDeltanhntDataId>;
 

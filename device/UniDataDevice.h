@@ -18,8 +18,8 @@
 
 #include <json/value.h>
 
-template <class Record, class Base, int DataIdValue>
-class UniDataDevice : public Base {
+template <class Record, class Base, int DataIdValue> class UniDataDevice : public Base
+{
 public:
     UniDataDevice() : b_mode_(1) { std::memset(&record_, 0, sizeof record_); }
     ~UniDataDevice() override = default;

@@ -12,7 +12,8 @@
 
 #include "device/UniDataDevice.h"
 
-namespace unidata_settings {
+namespace unidata_settings
+{
 
 // A member counts as present when it exists and is not null.
 inline bool Present(const Json::Value& object, const char* key)

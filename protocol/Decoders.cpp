@@ -6,10 +6,10 @@
 #include "protocol/PayloadFields.h"
 #include "protocol/PollSequence.h"
 
-namespace {
+namespace
+{
 
-template <class T>
-void StoreAt(unsigned char* record, std::size_t offset, T value)
+template <class T> void StoreAt(unsigned char* record, std::size_t offset, T value)
 {
     std::memcpy(record + offset, &value, sizeof value);
 }

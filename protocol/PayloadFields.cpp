@@ -13,7 +13,8 @@ void SplitFields(const char* payload, std::size_t length, FieldList& fields)
                             boost::algorithm::token_compress_off);
 }
 
-namespace {
+namespace
+{
 
 bool IsCSpace(char c)
 {
@@ -34,7 +35,8 @@ std::int32_t ParseInt(const char* begin, const char* end)
         ++p;
     }
     // Accumulate the magnitude, stopping once it is past the range.
-    constexpr std::int64_t kLimit = static_cast<std::int64_t>(std::numeric_limits<std::int32_t>::max()) + 1;
+    constexpr std::int64_t kLimit =
+        static_cast<std::int64_t>(std::numeric_limits<std::int32_t>::max()) + 1;
     std::int64_t magnitude = 0;
     for (; p != end && *p >= '0' && *p <= '9'; ++p) {
         if (magnitude <= kLimit) {
@@ -54,7 +56,9 @@ void CopyText(char* field16, const char* payload, std::size_t length)
     constexpr std::size_t kField = 16;
     const std::size_t limit = length < kField ? length : kField;
     const void* zero = std::memchr(payload, '\0', limit);
-    const std::size_t n = zero != nullptr ? static_cast<std::size_t>(static_cast<const char*>(zero) - payload) : limit;
+    const std::size_t n = zero != nullptr
+                              ? static_cast<std::size_t>(static_cast<const char*>(zero) - payload)
+                              : limit;
     std::memcpy(field16, payload, n);
     std::memset(field16 + n, 0, kField - n);
 }

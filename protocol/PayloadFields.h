@@ -24,7 +24,8 @@ std::int32_t ParseInt(const char* begin, const char* end);
 // Byte field: the low 8 bits of the integer reading.
 inline std::int8_t ToByte(std::int32_t value)
 {
-    return static_cast<std::int8_t>(static_cast<std::uint8_t>(static_cast<std::uint32_t>(value) & 0xFFU));
+    return static_cast<std::int8_t>(
+        static_cast<std::uint8_t>(static_cast<std::uint32_t>(value) & 0xFFU));
 }
 
 // Tenths field: the integer reading as a float, times the double 0.1, back

@@ -1,6 +1,6 @@
 // Starting a poll cycle and advancing it after each decoded reply.
-#include "device/DeltaNHNT.h"
 #include "protocol/PollSequence.h"
+#include "device/DeltaNHNT.h"
 
 int DeltaNHNT::RefreshStatus()
 {

@@ -9,7 +9,8 @@
 
 #include "device/DeltaNHNT.h"
 
-namespace {
+namespace
+{
 constexpr unsigned int kHeaderSize = 7;
 }
 

@@ -8,8 +8,7 @@
 #include <cstddef>
 #include <cstring>
 
-template <unsigned char Letters>
-struct deltanhnt_cmd {
+template <unsigned char Letters> struct deltanhnt_cmd {
     static constexpr std::size_t kHeaderSize = 7;
     static constexpr std::size_t kSize = kHeaderSize + Letters;
 

@@ -8,7 +8,10 @@
 
 DeltaNHNTProvider::~DeltaNHNTProvider() = default;
 
-HalxSPDevice* DeltaNHNTProvider::create() const { return new DeltaNHNT(); }
+HalxSPDevice* DeltaNHNTProvider::create() const
+{
+    return new DeltaNHNT();
+}
 
 #if defined(__clang__)
 #pragma clang diagnostic push

@@ -3,7 +3,8 @@
 
 #include "halx/Provider.h"
 
-class DeltaNHNTProvider : public HalxSPDeviceProvider {
+class DeltaNHNTProvider : public HalxSPDeviceProvider
+{
 public:
     ~DeltaNHNTProvider() override;
     // A new, independent device; the host owns it from now on.

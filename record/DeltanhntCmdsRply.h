@@ -44,12 +44,12 @@ struct DeltanhntCmdsRply_t {
     std::int8_t StbByte0;
     std::int8_t StbByte1;
     std::int8_t StbByte2;
-    std::int32_t SecOnBattry;  // seconds on battery
-    std::int32_t EstMinRmn;    // estimated minutes of battery time remaining
-    std::int32_t EstChrgRmn;   // estimated charge remaining, percent
-    float BattryVlt;           // battery voltage, volts
-    float BattryCrrent;        // battery current, amperes
-    std::int32_t BattryTmp;    // battery temperature, degrees Celsius
+    std::int32_t SecOnBattry; // seconds on battery
+    std::int32_t EstMinRmn;   // estimated minutes of battery time remaining
+    std::int32_t EstChrgRmn;  // estimated charge remaining, percent
+    float BattryVlt;          // battery voltage, volts
+    float BattryCrrent;       // battery current, amperes
+    std::int32_t BattryTmp;   // battery temperature, degrees Celsius
     std::int32_t StbValue9;
     std::uint8_t Reserved145;
 
@@ -121,8 +121,8 @@ struct DeltanhntCmdsRply_t {
     std::int8_t StaFlag18;
     std::uint8_t Reserved312[3];
 
-    char UpsVer[16];               // version text ("VER")
-    std::uint8_t RoundTime[7];     // host time stamp of the cycle's completion
+    char UpsVer[16];           // version text ("VER")
+    std::uint8_t RoundTime[7]; // host time stamp of the cycle's completion
 };
 #pragma pack(pop)
 

@@ -32,14 +32,14 @@ struct RecordField {
     ReplyGroup group;
 };
 
-#define DELTANHNT_FIELD(name, type, group)                                                    \
-    RecordField                                                                               \
-    {                                                                                         \
-        #name, static_cast<std::uint16_t>(offsetof(DeltanhntCmdsRply_t, name)),               \
-            static_cast<std::uint8_t>(sizeof(DeltanhntCmdsRply_t::name)), FieldType::type,     \
-            ReplyGroup::group                                                                 \
-    }
+// clang-format off
+#define DELTANHNT_FIELD(field, type, group)                                               \
+    RecordField{#field, static_cast<std::uint16_t>(offsetof(DeltanhntCmdsRply_t, field)), \
+                static_cast<std::uint8_t>(sizeof(DeltanhntCmdsRply_t::field)),            \
+                FieldType::type, ReplyGroup::group}
+// clang-format on
 
+// clang-format off
 inline constexpr RecordField kRecordFields[] = {
     DELTANHNT_FIELD(DataId, UInt32, Host),
     DELTANHNT_FIELD(UpsMnu, Text16, MNU),
@@ -138,6 +138,7 @@ inline constexpr RecordField kRecordFields[] = {
     DELTANHNT_FIELD(UpsVer, Text16, VER),
     DELTANHNT_FIELD(RoundTime, Stamp7, Host),
 };
+// clang-format on
 
 #undef DELTANHNT_FIELD
 

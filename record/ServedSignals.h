@@ -13,20 +13,31 @@ struct ServedSignal {
     const char* unit;   // for people reading the values
 };
 
+// clang-format off
 #define DELTANHNT_SIGNAL(field, integer, unit) {#field, offsetof(DeltanhntCmdsRply_t, field), integer, unit}
 
 inline constexpr ServedSignal kServedSignals[] = {
-    DELTANHNT_SIGNAL(RatInptVlt, true, "V"),    DELTANHNT_SIGNAL(RatOuptVlt, true, "V"),
-    DELTANHNT_SIGNAL(RatBttryVlt, true, "V"),   DELTANHNT_SIGNAL(BattryVlt, false, "V"),
-    DELTANHNT_SIGNAL(InptVlt1, false, "V"),     DELTANHNT_SIGNAL(InptCrrent1, false, "A"),
-    DELTANHNT_SIGNAL(InptVlt2, false, "V"),     DELTANHNT_SIGNAL(InptCrrent2, false, "A"),
-    DELTANHNT_SIGNAL(InptVlt3, false, "V"),     DELTANHNT_SIGNAL(InptCrrent3, false, "A"),
-    DELTANHNT_SIGNAL(OutptVlt1, false, "V"),    DELTANHNT_SIGNAL(OutptCrrent1, false, "A"),
-    DELTANHNT_SIGNAL(OutptVlt2, false, "V"),    DELTANHNT_SIGNAL(OutptCrrent2, false, "A"),
-    DELTANHNT_SIGNAL(OutptVlt3, false, "V"),    DELTANHNT_SIGNAL(OutptCrrent3, false, "A"),
+    DELTANHNT_SIGNAL(RatInptVlt, true, "V"),
+    DELTANHNT_SIGNAL(RatOuptVlt, true, "V"),
+    DELTANHNT_SIGNAL(RatBttryVlt, true, "V"),
+    DELTANHNT_SIGNAL(BattryVlt, false, "V"),
+    DELTANHNT_SIGNAL(InptVlt1, false, "V"),
+    DELTANHNT_SIGNAL(InptCrrent1, false, "A"),
+    DELTANHNT_SIGNAL(InptVlt2, false, "V"),
+    DELTANHNT_SIGNAL(InptCrrent2, false, "A"),
+    DELTANHNT_SIGNAL(InptVlt3, false, "V"),
+    DELTANHNT_SIGNAL(InptCrrent3, false, "A"),
+    DELTANHNT_SIGNAL(OutptVlt1, false, "V"),
+    DELTANHNT_SIGNAL(OutptCrrent1, false, "A"),
+    DELTANHNT_SIGNAL(OutptVlt2, false, "V"),
+    DELTANHNT_SIGNAL(OutptCrrent2, false, "A"),
+    DELTANHNT_SIGNAL(OutptVlt3, false, "V"),
+    DELTANHNT_SIGNAL(OutptCrrent3, false, "A"),
 };
+// clang-format on
 
 #undef DELTANHNT_SIGNAL
 
-inline constexpr std::size_t kServedSignalCount = sizeof(kServedSignals) / sizeof(kServedSignals[0]);
+inline constexpr std::size_t kServedSignalCount =
+    sizeof(kServedSignals) / sizeof(kServedSignals[0]);
 static_assert(kServedSignalCount == 16, "sixteen values are served");

@@ -8,7 +8,8 @@
 #include "device/DeltaNHNT.h"
 #include "record/ServedSignals.h"
 
-namespace {
+namespace
+{
 
 // Data older than this, in seconds, is refused as timed out.
 constexpr std::int64_t kFreshSeconds = 60;

@@ -4,7 +4,8 @@
 
 #include "halx/HalxSPDevice.h"
 
-namespace {
+namespace
+{
 
 std::string Printable(const std::vector<std::uint8_t>& bytes)
 {

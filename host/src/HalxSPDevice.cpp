@@ -36,12 +36,21 @@ int HalxSPDevice::RefreshStatus()
 }
 
 // A device that does not decode replies drops them.
-int HalxSPDevice::process(unsigned char* /*data*/, unsigned int /*length*/) { return 1; }
+int HalxSPDevice::process(unsigned char* /*data*/, unsigned int /*length*/)
+{
+    return 1;
+}
 
-bool HalxSPDevice::IsProcessing() { return processing_; }
+bool HalxSPDevice::IsProcessing()
+{
+    return processing_;
+}
 
 // Stall detection needs the line's timing, which the host application keeps.
-bool HalxSPDevice::IsStalled() { return false; }
+bool HalxSPDevice::IsStalled()
+{
+    return false;
+}
 
 int HalxSPDevice::SendData(const unsigned char* data, unsigned int length)
 {
@@ -58,6 +67,12 @@ int HalxSPDevice::SendParityData(const unsigned char* data, unsigned int length,
     return SendData(data, length);
 }
 
-bool HalxSPDevice::OpenPort() { return true; }
+bool HalxSPDevice::OpenPort()
+{
+    return true;
+}
 
-void HalxSPDevice::ClosePort() { processing_ = false; }
+void HalxSPDevice::ClosePort()
+{
+    processing_ = false;
+}

@@ -34,7 +34,10 @@ bool HalxVDevice::InitSetting(const Json::Value& settings)
     return observer_ == nullptr || observer_->OnInitSetting(*this, settings);
 }
 
-bool HalxVDevice::IsSupportDevice(const std::string& type) const { return type == DeviceType(); }
+bool HalxVDevice::IsSupportDevice(const std::string& type) const
+{
+    return type == DeviceType();
+}
 
 int HalxVDevice::SendSP(int data_id, const unsigned char* data, unsigned int length, bool urgent)
 {
@@ -45,10 +48,22 @@ int HalxVDevice::SendSP(int data_id, const unsigned char* data, unsigned int len
 }
 
 // The stand-in host drives no relays and reads no analog inputs.
-int HalxVDevice::SendDelayData(int /*delay_ms*/) { return -1; }
-int HalxVDevice::SendDoData(int /*channel*/, char /*value*/) { return -1; }
-int HalxVDevice::ReadDi(int /*channel*/) { return -1; }
-float HalxVDevice::ReadAi(int /*channel*/) { return 0.0F; }
+int HalxVDevice::SendDelayData(int /*delay_ms*/)
+{
+    return -1;
+}
+int HalxVDevice::SendDoData(int /*channel*/, char /*value*/)
+{
+    return -1;
+}
+int HalxVDevice::ReadDi(int /*channel*/)
+{
+    return -1;
+}
+float HalxVDevice::ReadAi(int /*channel*/)
+{
+    return 0.0F;
+}
 
 float HalxVDevice::Get_SP_Value(unsigned int channel, const std::string& name)
 {

@@ -45,7 +45,8 @@ struct HALX_API HostCall {
     std::string Describe() const;
 };
 
-class HALX_API CallLog : public HostObserver {
+class HALX_API CallLog : public HostObserver
+{
 public:
     std::vector<HostCall> calls;
 

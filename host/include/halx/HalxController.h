@@ -5,7 +5,8 @@
 
 #include "halx/host_api.h"
 
-class HALX_API HalxController {
+class HALX_API HalxController
+{
 public:
     HalxController() = default;
     explicit HalxController(std::string name) : name_(std::move(name)) {}

@@ -8,9 +8,16 @@
 #include "halx/HalxVDevice.h"
 #include "halx/host_api.h"
 
-enum EnumParity { PARITY_NONE = 0, PARITY_ODD = 1, PARITY_EVEN = 2, PARITY_MARK = 3, PARITY_SPACE = 4 };
+enum EnumParity {
+    PARITY_NONE = 0,
+    PARITY_ODD = 1,
+    PARITY_EVEN = 2,
+    PARITY_MARK = 3,
+    PARITY_SPACE = 4
+};
 
-class HALX_API HalxSPDevice : public HalxVDevice {
+class HALX_API HalxSPDevice : public HalxVDevice
+{
 public:
     static constexpr unsigned int RECV_BUF_SIZE = 4096;
 

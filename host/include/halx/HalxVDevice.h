@@ -21,7 +21,8 @@
 
 class HostObserver;
 
-class HALX_API HalxVDevice : public VDeviceInterface {
+class HALX_API HalxVDevice : public VDeviceInterface
+{
 public:
     HalxVDevice();
     // slots 8 and 9 (complete and deleting destructor)

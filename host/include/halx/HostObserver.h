@@ -18,7 +18,8 @@
 class HalxVDevice;
 class HalxSPDevice;
 
-class HALX_API HostObserver {
+class HALX_API HostObserver
+{
 public:
     virtual ~HostObserver();
 
@@ -51,8 +52,8 @@ public:
     {
         return false;
     }
-    virtual void OnCheckThresholdBool(HalxVDevice& /*dev*/, int /*kind*/, const std::string& /*key*/,
-                                      const std::string& /*alarm_id*/,
+    virtual void OnCheckThresholdBool(HalxVDevice& /*dev*/, int /*kind*/,
+                                      const std::string& /*key*/, const std::string& /*alarm_id*/,
                                       const std::string& /*name*/,
                                       const std::string& /*description*/, bool /*active*/,
                                       unsigned short /*sequence*/)

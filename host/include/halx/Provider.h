@@ -7,13 +7,15 @@
 #include "halx/HalxSPDevice.h"
 #include "halx/host_api.h"
 
-class HALX_API Provider {
+class HALX_API Provider
+{
 public:
     Provider() = default;
     virtual ~Provider() = default;
 };
 
-class HALX_API HalxSPDeviceProvider : public Provider {
+class HALX_API HalxSPDeviceProvider : public Provider
+{
 public:
     HalxSPDeviceProvider() = default;
     ~HalxSPDeviceProvider() override = default;

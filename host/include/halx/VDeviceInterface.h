@@ -10,7 +10,8 @@
 
 #include "halx/host_api.h"
 
-class HALX_API VDeviceInterface {
+class HALX_API VDeviceInterface
+{
 public:
     VDeviceInterface() = default;
     VDeviceInterface(const VDeviceInterface&) = delete;

@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Installs, with apt-get, the Debian 12 packages the build and the tests need
+# that are not installed yet.
+set -euo pipefail
+
+packages=(
+    build-essential cmake ninja-build pkg-config file
+    libboost-dev libboost-program-options-dev libjsoncpp-dev
+    libgtest-dev libgmock-dev libbenchmark-dev
+    crossbuild-essential-mipsel qemu-user
+    python3
+)
+
+missing=()
+for p in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+        missing+=("$p")
+    fi
+done
+if [ ${#missing[@]} -gt 0 ]; then
+    sudo=""
+    [ "$(id -u)" -eq 0 ] || sudo=sudo
+    echo "installing: ${missing[*]}"
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
