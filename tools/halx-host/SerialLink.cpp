@@ -1,0 +1,139 @@
+#include "SerialLink.h"
+
+#include <boost/asio/write.hpp>
+#include <boost/system/error_code.hpp>
+
+#include "TraceFile.h"
+
+namespace halxhost
+{
+
+using boost::asio::serial_port_base;
+
+SerialLink::SerialLink(boost::asio::io_context& io, TraceFile* trace) : port_(io), trace_(trace) {}
+
+bool SerialLink::Open(const std::string& path, unsigned int baud, std::string& error)
+{
+    Close();
+    boost::system::error_code ec;
+    // Asio opens the device non-blocking, without making it the controlling
+    // terminal, and puts it in raw mode (no echo, no line editing, no CR/LF
+    // translation, no software flow control).
+    port_.open(path, ec);
+    if (!ec) {
+        port_.set_option(serial_port_base::baud_rate(baud), ec);
+    }
+    if (!ec) {
+        port_.set_option(serial_port_base::character_size(8), ec);
+    }
+    if (!ec) {
+        port_.set_option(serial_port_base::parity(serial_port_base::parity::none), ec);
+    }
+    if (!ec) {
+        port_.set_option(serial_port_base::stop_bits(serial_port_base::stop_bits::one), ec);
+    }
+    if (!ec) {
+        port_.set_option(serial_port_base::flow_control(serial_port_base::flow_control::none), ec);
+    }
+    if (ec) {
+        error = ec.message();
+        if (ec == boost::system::errc::not_a_stream ||
+            ec == boost::system::errc::inappropriate_io_control_operation) {
+            error = "not a serial line (" + error + ")";
+        }
+        boost::system::error_code ignored;
+        port_.close(ignored);
+        return false;
+    }
+    ++generation_;
+    return true;
+}
+
+void SerialLink::Close()
+{
+    ++generation_;
+    outgoing_.clear();
+    writing_ = false;
+    if (port_.is_open()) {
+        boost::system::error_code ignored;
+        port_.close(ignored);
+    }
+}
+
+void SerialLink::StartReading(ReceiveHandler on_receive, ErrorHandler on_error)
+{
+    on_receive_ = std::move(on_receive);
+    on_error_ = std::move(on_error);
+    Read();
+}
+
+void SerialLink::Read()
+{
+    const std::uint64_t generation = generation_;
+    port_.async_read_some(
+        boost::asio::buffer(buffer_),
+        [this, generation](const boost::system::error_code& ec, std::size_t n) {
+            if (generation != generation_ || ec == boost::asio::error::operation_aborted) {
+                return;
+            }
+            if (ec) {
+                Failed(ec == boost::asio::error::eof ? std::string("end of file (device hung up)")
+                                                     : ec.message());
+                return;
+            }
+            if (trace_ != nullptr) {
+                trace_->Received(buffer_.data(), n);
+            }
+            on_receive_(buffer_.data(), n);
+            if (generation == generation_) {
+                Read();
+            }
+        });
+}
+
+void SerialLink::Send(const unsigned char* data, std::size_t length)
+{
+    if (!port_.is_open()) {
+        return;
+    }
+    if (trace_ != nullptr) {
+        trace_->Sent(data, length);
+    }
+    outgoing_.emplace_back(data, data + length);
+    if (!writing_) {
+        WriteNext();
+    }
+}
+
+void SerialLink::WriteNext()
+{
+    if (outgoing_.empty()) {
+        writing_ = false;
+        return;
+    }
+    writing_ = true;
+    const std::uint64_t generation = generation_;
+    boost::asio::async_write(
+        port_, boost::asio::buffer(outgoing_.front()),
+        [this, generation](const boost::system::error_code& ec, std::size_t /*n*/) {
+            if (generation != generation_ || ec == boost::asio::error::operation_aborted) {
+                return;
+            }
+            if (ec) {
+                Failed(ec.message());
+                return;
+            }
+            outgoing_.pop_front();
+            WriteNext();
+        });
+}
+
+void SerialLink::Failed(const std::string& message)
+{
+    Close();
+    if (on_error_) {
+        on_error_(message);
+    }
+}
+
+} // namespace halxhost

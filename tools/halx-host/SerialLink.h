@@ -1,0 +1,58 @@
+// The serial line to the UPS: a Boost.Asio serial port at the device's line
+// speed, 8N1, raw.  Reads are asynchronous and every received chunk is handed
+// on as it arrives; frames to send are queued and written in order.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/serial_port.hpp>
+
+namespace halxhost
+{
+
+class TraceFile;
+
+class SerialLink
+{
+public:
+    using ReceiveHandler = std::function<void(unsigned char* data, std::size_t length)>;
+    // The port failed (read or write error, end of file); it is closed.
+    using ErrorHandler = std::function<void(const std::string& message)>;
+
+    SerialLink(boost::asio::io_context& io, TraceFile* trace);
+
+    // Opens and configures the port; on failure returns false with the
+    // reason in error and leaves the link closed.
+    bool Open(const std::string& path, unsigned int baud, std::string& error);
+    void Close();
+    bool IsOpen() const { return port_.is_open(); }
+
+    // Reads until Close or a failure.
+    void StartReading(ReceiveHandler on_receive, ErrorHandler on_error);
+    // Queues bytes; dropped when the port is closed.
+    void Send(const unsigned char* data, std::size_t length);
+
+private:
+    void Read();
+    void WriteNext();
+    void Failed(const std::string& message);
+
+    boost::asio::serial_port port_;
+    TraceFile* trace_;
+    ReceiveHandler on_receive_;
+    ErrorHandler on_error_;
+    std::array<unsigned char, 4096> buffer_{};
+    std::deque<std::vector<unsigned char>> outgoing_;
+    bool writing_ = false;
+    // Bumped on every open and close: completions of an earlier opening are
+    // ignored.
+    std::uint64_t generation_ = 0;
+};
+
+} // namespace halxhost

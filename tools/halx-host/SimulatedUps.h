@@ -1,0 +1,44 @@
+// --sim: the simulated UPS (tools/sim) served on a pseudo-terminal inside this
+// process, polled through that terminal so that the real serial path runs.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+
+namespace halxhost
+{
+
+// What the simulated UPS is told; the defaults are a healthy UPS.
+struct SimSettings {
+    std::map<std::string, std::int32_t> values; // wire values by field name
+    std::size_t noise = 0;                      // random bytes before every reply
+    std::size_t chunk = 0;                      // replies in pieces of this size
+    bool pace = false;                          // bytes at the line's real rate
+};
+
+// Whether this build has the simulator.
+bool SimulatorAvailable();
+
+class SimulatedUps
+{
+public:
+    // Throws BadInput when the simulator is missing from this build or
+    // cannot start.
+    explicit SimulatedUps(const SimSettings& settings);
+    ~SimulatedUps();
+    SimulatedUps(const SimulatedUps&) = delete;
+    SimulatedUps& operator=(const SimulatedUps&) = delete;
+
+    // The terminal to open; it may change when the simulator replaces its
+    // pseudo-terminal.
+    std::string SlavePath() const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+} // namespace halxhost
