@@ -12,6 +12,7 @@
 
 #include "device/DeltaNHNT.h"
 #include "halx/CallLog.h"
+#include "support/Packed.h"
 #include "support/PluginLoader.h"
 #include "support/Replies.h"
 

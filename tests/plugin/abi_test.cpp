@@ -16,7 +16,9 @@ namespace
 {
 
 // The Itanium C++ ABI represents a pointer to a virtual member function as
-// {1 + byte offset of its slot in the vtable, this-adjustment}.
+// {slot offset in bytes, this-adjustment} with a "virtual" bit: in the low bit
+// of the first word (1 + offset) on the PC, in the low bit of the doubled
+// adjustment on MIPS and ARM, whose code addresses may be odd.
 template <class MemberFn> long Slot(MemberFn fn)
 {
     struct {
@@ -25,10 +27,17 @@ template <class MemberFn> long Slot(MemberFn fn)
     } rep;
     static_assert(sizeof rep == sizeof fn, "Itanium member function pointer");
     std::memcpy(&rep, &fn, sizeof rep);
+#if defined(__mips__) || defined(__arm__) || defined(__aarch64__)
+    if ((rep.adj & 1) == 0) {
+        return -1; // not virtual
+    }
+    return static_cast<long>(rep.ptr / sizeof(void*));
+#else
     if ((rep.ptr & 1U) == 0) {
         return -1; // not virtual
     }
     return static_cast<long>((rep.ptr - 1) / sizeof(void*));
+#endif
 }
 
 struct SlotCase {

@@ -167,7 +167,7 @@ TEST_F(Cycle, AbandonedCycleReportsNothingAndKeepsWhatWasDecoded)
     EXPECT_EQ(log_.Lines(HostCall::Op::SendSP).size(), 0U);
     EXPECT_EQ(log_.Lines(HostCall::Op::Reset).size(), 1U);
     EXPECT_EQ(std::string(rec().UpsMod), "NEW MODEL");
-    EXPECT_EQ(rec().RatInptVlt, 220); // from the earlier cycle
+    EXPECT_EQ(Val(rec().RatInptVlt), 220); // from the earlier cycle
     // Nothing more is sent until the host starts the next cycle.
     EXPECT_EQ(log_.Frames(), (std::vector<std::string>{"~00P003MNU", "~00P003MOD", "~00P003RAT"}));
 }

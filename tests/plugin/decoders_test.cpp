@@ -206,19 +206,19 @@ TEST_F(Decoders, RatingsKeepFieldsZeroToTwentyOnly)
         payload += (i == 0 ? "" : ";") + std::to_string(i * 10);
     }
     FeedInState(3, payload);
-    EXPECT_EQ(rec().RatValue15, 15.0F);
-    EXPECT_EQ(rec().RatValue20, 20.0F);
+    EXPECT_EQ(Val(rec().RatValue15), 15.0F);
+    EXPECT_EQ(Val(rec().RatValue20), 20.0F);
     EXPECT_EQ(At<std::uint8_t>(114), 0); // the battery group starts after field 20
 }
 
 TEST_F(Decoders, BatteryReplyExample)
 {
     EXPECT_EQ(FeedInState(5, "0;0;0;0;120;100;2712;0;25;0"), 1);
-    EXPECT_EQ(rec().EstMinRmn, 120);
-    EXPECT_EQ(rec().EstChrgRmn, 100);
-    EXPECT_EQ(rec().BattryVlt, 271.2F);
-    EXPECT_EQ(rec().BattryCrrent, 0.0F);
-    EXPECT_EQ(rec().BattryTmp, 25);
+    EXPECT_EQ(Val(rec().EstMinRmn), 120);
+    EXPECT_EQ(Val(rec().EstChrgRmn), 100);
+    EXPECT_EQ(Val(rec().BattryVlt), 271.2F);
+    EXPECT_EQ(Val(rec().BattryCrrent), 0.0F);
+    EXPECT_EQ(Val(rec().BattryTmp), 25);
     EXPECT_EQ(dev().CommandState(), 6);
     EXPECT_EQ(log_.Frames(), std::vector<std::string>{"~00P003STI"});
 }
@@ -274,7 +274,7 @@ TEST_F(Decoders, InputReplyNeverTouchesTheReservedBytesBehindIt)
     for (std::size_t off = 194; off < 198; ++off) {
         EXPECT_EQ(At<std::uint8_t>(off), 0xAB) << off;
     }
-    EXPECT_EQ(rec().InptCrrent3, 1.2F);
+    EXPECT_EQ(Val(rec().InptCrrent3), 1.2F);
 }
 
 TEST_F(Decoders, OutputReplyWithThreeFieldsZeroesTheLines)
@@ -282,9 +282,9 @@ TEST_F(Decoders, OutputReplyWithThreeFieldsZeroesTheLines)
     FeedInState(7, HealthyPayloads()[5]);
     log_.Clear();
     EXPECT_EQ(FeedInState(7, "2;600;3"), 1);
-    EXPECT_EQ(rec().OutptSrc, 2);
-    EXPECT_EQ(rec().OutptFrq, 60.0F);
-    EXPECT_EQ(rec().OutptLines, 3);
+    EXPECT_EQ(Val(rec().OutptSrc), 2);
+    EXPECT_EQ(Val(rec().OutptFrq), 60.0F);
+    EXPECT_EQ(Val(rec().OutptLines), 3);
     for (std::size_t off = 204; off < 252; ++off) {
         EXPECT_EQ(At<std::uint8_t>(off), 0) << off;
     }
@@ -295,8 +295,8 @@ TEST_F(Decoders, ReplyOutOfTurnIsDecodedByTheCurrentState)
 {
     // A manufacturer text arriving while the battery reply is awaited.
     EXPECT_EQ(FeedInState(5, "DELTA;7"), 1);
-    EXPECT_EQ(rec().StbByte0, 0);
-    EXPECT_EQ(rec().StbByte1, 7);
+    EXPECT_EQ(Val(rec().StbByte0), 0);
+    EXPECT_EQ(Val(rec().StbByte1), 7);
     EXPECT_EQ(log_.Frames(), std::vector<std::string>{"~00P003STI"});
 }
 

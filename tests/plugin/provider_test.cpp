@@ -39,7 +39,7 @@ TEST(Provider, DevicesAreIndependentAndOutliveTheirProvider)
     EXPECT_EQ(log_a.Frames(), std::vector<std::string>{"~00P003MNU"});
     // b was neither configured nor polled by what happened to a.
     EXPECT_EQ(b->CommandState(), 0);
-    EXPECT_EQ(static_cast<DeltaNHNT*>(b.get())->record().DataId, 0U);
+    EXPECT_EQ(Val(static_cast<DeltaNHNT*>(b.get())->record().DataId), 0U);
     a.reset();
     EXPECT_EQ(b->DeviceType(), "deltanhnt");
 }

@@ -48,7 +48,7 @@ TEST_P(DeviceSettings, AnySettingsGiveTheSameCompleteDeviceSilently)
                   std::string("~00P003") + codes[i]);
     }
     EXPECT_EQ(std::string(ups.reply_address(), 2), "00");
-    EXPECT_EQ(ups.record().DataId, 0xA1B2C3D4U);
+    EXPECT_EQ(Val(ups.record().DataId), 0xA1B2C3D4U);
     // Neither the template's settings nor the host's own parse ran.
     EXPECT_EQ(ups.b_mode(), 1);
     EXPECT_TRUE(ups.alarm_identities().empty());
@@ -72,7 +72,7 @@ TEST(DeviceSettingsFailure, TypeThatIsNoTextThrowsAfterTheFramesAreComplete)
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(ups.command(CMD_VER).data()), 10),
               "~00P003VER");
     EXPECT_EQ(std::string(ups.reply_address(), 2), "00");
-    EXPECT_EQ(ups.record().DataId, 9U);
+    EXPECT_EQ(Val(ups.record().DataId), 9U);
 }
 
 TEST(DeviceSettingsFailure, RunningItAgainChangesNothing)
@@ -220,7 +220,7 @@ TEST_F(TemplateSettings, HostParseRunsOnceLastAndItsResultIsReturned)
     log_.init_setting_result = true;
     Apply("{}", &result);
     EXPECT_TRUE(result);
-    EXPECT_EQ(device_.record().DataId, 42U);
+    EXPECT_EQ(Val(device_.record().DataId), 42U);
 }
 
 TEST_F(TemplateSettings, ValueThatIsNoTextThrowsAndKeepsWhatWasApplied)
