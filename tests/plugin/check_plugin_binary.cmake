@@ -1,0 +1,42 @@
+# Checks the built plug-in as the unit's loader sees it:
+#  - the dynamic symbol table defines exactly one symbol, get_providers;
+#  - it is an ELF shared object of the expected class, byte order and machine.
+# Usage: cmake -DPLUGIN=<deltanhnt.so> -DNM=<nm> -DMACHINE=<e_machine> -DCLASS=<1|2>
+#        -P check_plugin_binary.cmake
+execute_process(COMMAND "${NM}" -D --defined-only "${PLUGIN}"
+    OUTPUT_VARIABLE symbols RESULT_VARIABLE failed)
+if(failed)
+    message(FATAL_ERROR "${NM} could not read ${PLUGIN}")
+endif()
+string(REGEX MATCHALL "[^\n]+" lines "${symbols}")
+set(names "")
+foreach(line IN LISTS lines)
+    string(REGEX REPLACE "^[0-9a-fA-F]* *[A-Za-z] " "" name "${line}")
+    list(APPEND names "${name}")
+endforeach()
+if(NOT names STREQUAL "get_providers")
+    message(FATAL_ERROR "deltanhnt.so must export get_providers only, exports: ${names}")
+endif()
+
+file(READ "${PLUGIN}" header LIMIT 20 HEX)
+string(SUBSTRING "${header}" 0 8 magic)
+string(SUBSTRING "${header}" 8 2 class)
+string(SUBSTRING "${header}" 10 2 data)
+string(SUBSTRING "${header}" 32 4 type)
+string(SUBSTRING "${header}" 36 4 machine)
+if(NOT magic STREQUAL "7f454c46")
+    message(FATAL_ERROR "${PLUGIN} is not an ELF file")
+endif()
+if(NOT class STREQUAL "0${CLASS}")
+    message(FATAL_ERROR "ELF class ${class}, expected 0${CLASS}")
+endif()
+if(NOT data STREQUAL "01")
+    message(FATAL_ERROR "not little-endian (EI_DATA ${data})")
+endif()
+if(NOT type STREQUAL "0300")
+    message(FATAL_ERROR "not a shared object (e_type ${type})")
+endif()
+if(NOT machine STREQUAL "${MACHINE}")
+    message(FATAL_ERROR "e_machine ${machine}, expected ${MACHINE}")
+endif()
+message(STATUS "${PLUGIN}: ELF${CLASS} LE shared object, machine ${machine}, exports get_providers only")
