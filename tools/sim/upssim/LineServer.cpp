@@ -23,6 +23,8 @@ namespace
 constexpr std::chrono::milliseconds kPeerPoll(100);
 // How often to try again to open a port that is gone.
 constexpr std::chrono::seconds kReopenPoll(1);
+// How long a scripted close waits after the last write.
+constexpr std::chrono::milliseconds kLinger(200);
 
 std::runtime_error SystemError(const std::string& what)
 {
@@ -73,6 +75,12 @@ bool LineServer::Exited() const
 {
     std::lock_guard<std::mutex> lock(mutex_);
     return exited_;
+}
+
+void LineServer::SetExited()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    exited_ = true;
 }
 
 void LineServer::Open()
@@ -269,36 +277,46 @@ void LineServer::Pump()
         SendPiece();
         break;
     case Output::Kind::Close:
-        Log("line: closed for " + std::to_string(output.pause.count() / 1000) + " ms");
-        Close();
-        send_timer_.expires_after(output.pause);
+        // A hang-up discards what the host has not read yet: give the last
+        // reply time to get there first.
+        send_timer_.expires_after(kLinger);
         send_timer_.async_wait([this](boost::system::error_code ec) {
-            if (ec) {
-                return;
+            if (!ec) {
+                CloseForAWhile();
             }
-            try {
-                Open();
-            } catch (const std::exception& error) {
-                Log(std::string("line: ") + error.what() + "; trying again");
-                queue_.front().pause = kReopenPoll;
-                busy_ = false;
-                Pump();
-                return;
-            }
-            if (on_reopen) {
-                on_reopen(Path());
-            }
-            StartRead();
-            Finish();
         });
         break;
-    case Output::Kind::Exit: {
-        std::lock_guard<std::mutex> lock(mutex_);
-        exited_ = true;
-    }
+    case Output::Kind::Exit:
+        SetExited();
         io_.stop();
         break;
     }
+}
+
+void LineServer::CloseForAWhile()
+{
+    const Output& output = queue_.front();
+    Log("line: closed for " + std::to_string(output.pause.count() / 1000) + " ms");
+    Close();
+    send_timer_.expires_after(output.pause);
+    send_timer_.async_wait([this](boost::system::error_code ec) {
+        if (ec) {
+            return;
+        }
+        try {
+            Open();
+        } catch (const std::exception& error) {
+            Log(std::string("line: ") + error.what() + "; trying again");
+            queue_.front().pause = kReopenPoll;
+            CloseForAWhile();
+            return;
+        }
+        if (on_reopen) {
+            on_reopen(Path());
+        }
+        StartRead();
+        Finish();
+    });
 }
 
 void LineServer::SendPiece()

@@ -74,6 +74,7 @@ private:
     void OpenPty();
     void OpenPort();
     void Close();
+    void CloseForAWhile();
     void StartRead();
     void RetryReadLater();
     void Process(std::vector<Output>& outputs);
@@ -81,6 +82,7 @@ private:
     void Pump();
     void SendPiece();
     void Finish();
+    void SetExited();
     void Log(const std::string& line) const;
 
     Options options_;

@@ -369,7 +369,8 @@ void Scenario::Run(Clock::time_point now, std::uint64_t cycles,
                    const std::function<void(const ScriptCommand&)>& apply)
 {
     if (waiting_) {
-        if (now < wait_until_ || cycles < wait_cycles_) {
+        const bool timed = wait_until_ != Clock::time_point::max();
+        if ((timed && now < wait_until_) || cycles < wait_cycles_) {
             return;
         }
         waiting_ = false;
