@@ -1,0 +1,139 @@
+// The history file written while polling, read back with --decode and handed
+// to the plug-in again with --load-cache.
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+
+#include <gtest/gtest.h>
+
+#include "ChildProcess.h"
+#include "HostOutput.h"
+#include "ScriptedUps.h"
+#include "support/Replies.h"
+
+namespace
+{
+
+const std::string kStaFanFault = "0;0;0;0;0;0;0;0;0;1;0;0;0;0;0;0;0;0;0";
+
+std::string ReadAll(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
+    std::string bytes(static_cast<std::size_t>(std::max<std::streamoff>(in.tellg(), 0)), '\0');
+    in.seekg(0);
+    in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    return bytes;
+}
+
+Json::Value Without(Json::Value fields, const char* name)
+{
+    fields.removeMember(name);
+    return fields;
+}
+
+} // namespace
+
+TEST(HalxHostFiles, HistoryDecodesAndLoadsBackFromCache)
+{
+    UpsScript script;
+    script.payload = [](const std::string& code, int /*cycle*/) {
+        return code == "STA" ? kStaFanFault
+                             : HealthyPayloads()[code == "MNU"   ? 0
+                                                 : code == "MOD" ? 1
+                                                 : code == "RAT" ? 2
+                                                 : code == "STB" ? 3
+                                                 : code == "STI" ? 4
+                                                 : code == "STO" ? 5
+                                                 : code == "STP" ? 6
+                                                                 : 8];
+    };
+    ScriptedUps ups(script);
+    const std::string history = ups.Dir() + "/history.bin";
+
+    // Poll two cycles, appending to the history file.
+    const RunResult polled = RunHost({"--port", ups.Path(), "--json", "--interval", "0.2",
+                                      "--cycles", "2", "--data-id", "77", "--history", history});
+    ASSERT_EQ(polled.status, 0) << polled.err;
+    const std::vector<Json::Value> records = OfKind(JsonEvents(polled.out), "record");
+    ASSERT_EQ(records.size(), 2U);
+    const std::string stored = ReadAll(history);
+    ASSERT_EQ(stored.size(), 676U);
+    EXPECT_EQ(stored,
+              FromHex(records[0]["hex"].asString()) + FromHex(records[1]["hex"].asString()));
+
+    // --decode shows each stored record as it was reported.
+    const RunResult decoded = RunHost({"--decode", history, "--json"});
+    ASSERT_EQ(decoded.status, 0) << decoded.err;
+    const std::vector<Json::Value> shown = OfKind(JsonEvents(decoded.out), "decoded");
+    ASSERT_EQ(shown.size(), 2U);
+    for (std::size_t i = 0; i < 2; ++i) {
+        EXPECT_EQ(shown[i]["index"].asUInt(), i);
+        EXPECT_EQ(shown[i]["hex"], records[i]["hex"]);
+        EXPECT_EQ(shown[i]["fields"], records[i]["fields"]);
+    }
+
+    // The readable form names every field with its offset and type.
+    const RunResult text = RunHost({"--decode", history});
+    ASSERT_EQ(text.status, 0) << text.err;
+    EXPECT_NE(text.out.find("record 2 of 2 (file offset 338)"), std::string::npos) << text.out;
+    EXPECT_NE(text.out.find("129  BattryVlt       float32  271.2"), std::string::npos) << text.out;
+    EXPECT_NE(text.out.find("  0  DataId          uint32   77"), std::string::npos) << text.out;
+    EXPECT_NE(text.out.find("  4  UpsMnu          text16   \"DELTA\""), std::string::npos);
+
+    // The first record handed to LoadFromCache is reported and stored again,
+    // stamped anew, and its values and alarms come back.
+    const std::string cache = ups.Dir() + "/cache.bin";
+    std::ofstream(cache, std::ios::binary) << stored.substr(0, 338);
+    const std::string history2 = ups.Dir() + "/history2.bin";
+    const RunResult loaded = RunHost({"--load-cache", cache, "--json", "--history", history2});
+    ASSERT_EQ(loaded.status, 0) << loaded.err;
+    const std::vector<Json::Value> events = JsonEvents(loaded.out);
+    std::vector<std::string> expected = {"record", "reset"};
+    expected.insert(expected.end(), 15, "alarm");
+    expected.insert(expected.end(), {"history", "load_cache", "values"});
+    ASSERT_EQ(Kinds(events), expected);
+    EXPECT_EQ(Without(events[0]["fields"], "RoundTime"),
+              Without(records[0]["fields"], "RoundTime"));
+    EXPECT_TRUE(events[18]["accepted"].asBool());
+    EXPECT_EQ(ReadAll(history2), FromHex(events[0]["hex"].asString()));
+    for (std::size_t row = 0; row < 15; ++row) {
+        EXPECT_EQ(events[2 + row]["active"].asBool(), row == 9) << row;
+    }
+    const Json::Value& values = events[19];
+    EXPECT_EQ(values["errors"].size(), 0U);
+    EXPECT_EQ(static_cast<float>(values["values"]["BattryVlt"].asDouble()), 271.2F);
+    EXPECT_EQ(values["values"]["InptVlt1"], records[0]["fields"]["InptVlt1"]);
+}
+
+TEST(HalxHostFiles, RefusedValuesAreShownWithTheirMessages)
+{
+    // A plug-in whose device refuses the currents and fails on the battery
+    // voltage; the cached record completes a round at once.
+    char dir[] = "/tmp/halx-host-refusals-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    const std::string cache = std::string(dir) + "/cache.bin";
+    std::ofstream(cache, std::ios::binary) << std::string(338, '\0');
+
+    const RunResult json =
+        RunHost({"--load-cache", cache, "--json", "--plugin", HALX_HOST_REFUSING_PLUGIN});
+    const RunResult text = RunHost({"--load-cache", cache, "--plugin", HALX_HOST_REFUSING_PLUGIN});
+    std::remove(cache.c_str());
+    rmdir(dir);
+
+    ASSERT_EQ(json.status, 0) << json.err;
+    const std::vector<Json::Value> values = OfKind(JsonEvents(json.out), "values");
+    ASSERT_EQ(values.size(), 1U);
+    const Json::Value& answered = values[0]["values"];
+    const Json::Value& errors = values[0]["errors"];
+    EXPECT_EQ(answered.size() + errors.size(), 16U);
+    EXPECT_EQ(errors["InptCrrent1"].asString(), "不支持变量");
+    EXPECT_EQ(errors["OutptCrrent3"].asString(), "不支持变量");
+    EXPECT_EQ(errors["BattryVlt"].asString(), "unexpected exception: sensor unreadable");
+    EXPECT_EQ(answered["RatInptVlt"].asDouble(), 42.5);
+    EXPECT_FALSE(answered.isMember("InptCrrent1"));
+
+    ASSERT_EQ(text.status, 0) << text.err;
+    EXPECT_NE(text.out.find("refused  InptCrrent2: 不支持变量"), std::string::npos) << text.out;
+}
