@@ -64,7 +64,7 @@ ChildProcess::ChildProcess(const std::vector<std::string>& args)
         dup2(null, 0);
         dup2(out[1], 1);
         dup2(err[1], 2);
-        execv(argv[0], argv.data());
+        execvp(argv[0], argv.data());
         _exit(127);
     }
     close(out[1]);
