@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <climits>
+#include <cstdlib>
 #include <utility>
 
 #include "Errors.h"
@@ -109,7 +110,8 @@ std::string DefaultPluginPath()
     std::string tried;
     for (const std::string& candidate : PluginCandidates()) {
         if (access(candidate.c_str(), R_OK) == 0) {
-            return candidate;
+            char resolved[PATH_MAX];
+            return realpath(candidate.c_str(), resolved) != nullptr ? resolved : candidate;
         }
         tried += (tried.empty() ? "" : ", ") + candidate;
     }
