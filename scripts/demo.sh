@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# The demo: on a Debian 12 machine (as root, or with sudo), installs what is
+# missing, builds the plug-in, halx-host and the simulated UPS (no tests), and
+# polls the simulated UPS through a pseudo-terminal for a few cycles, showing
+# the decoded values and the alarms.
+#
+# usage: scripts/demo.sh [halx-host options]
+#        default options: --cycles 3 --interval 1 --sim-value OutptOvrCrrent=1
+#        e.g. scripts/demo.sh --cycles 2 --interval 0.5 --json
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/install-deps.sh
+
+build=build/demo
+echo "=== building halx-host, the plug-in and the simulated UPS in $build"
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DDELTANHNT_BUILD_TESTS=OFF -DDELTANHNT_BUILD_BENCH=OFF >/dev/null
+cmake --build "$build" -j "$(nproc 2>/dev/null || echo 2)" --target halx-host
+
+args=("$@")
+if [ ${#args[@]} -eq 0 ]; then
+    # A healthy UPS whose output current is too high: one alarm raised.
+    args=(--cycles 3 --interval 1 --sim-value OutptOvrCrrent=1)
+fi
+echo "=== halx-host --sim ${args[*]}"
+exec "$build/tools/halx-host/halx-host" --sim "${args[@]}"
