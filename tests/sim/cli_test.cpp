@@ -128,7 +128,7 @@ private:
 
 std::string WriteFile(const std::string& name, const std::string& text)
 {
-    const std::string path = ::testing::TempDir() + name;
+    const std::string path = ::testing::TempDir() + std::to_string(::getpid()) + "-" + name;
     std::ofstream(path) << text;
     return path;
 }
@@ -167,6 +167,8 @@ TEST(UpsSimProgram, BadInputIsOneLineOnStandardError)
         EXPECT_EQ(err.rfind(c.error, 0), 0U) << err;
         EXPECT_EQ(err.find('\n'), err.size() - 1) << err;
     }
+    ::unlink(bad_script.c_str());
+    ::unlink(bad_trace.c_str());
 }
 
 // Announces the slave on one line, serves it, and ends cleanly on SIGTERM.
@@ -212,6 +214,7 @@ TEST(UpsSimProgram, ScriptedExitEndsTheProgram)
     EXPECT_EQ(sim.ReadLine().rfind("ups-sim: serving on /dev/", 0), 0U);
     EXPECT_NE(sim.ReadLine().find(" bye"), std::string::npos);
     EXPECT_EQ(sim.Exit(), 0);
+    ::unlink(script.c_str());
 }
 
 } // namespace

@@ -12,6 +12,7 @@
 #include <atomic>
 #include <chrono>
 #include <ctime>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -28,6 +29,12 @@ using simtest::PayloadOf;
 using upssim::Options;
 using upssim::PtySimulator;
 using SteadyClock = std::chrono::steady_clock;
+
+// A file name of this test process's own.
+std::string TempPath(const char* name)
+{
+    return ::testing::TempDir() + std::to_string(::getpid()) + "-" + name;
+}
 
 // Sets a tty raw, as the monitoring unit sets up its serial port.
 void MakeRaw(int fd)
@@ -171,7 +178,7 @@ TEST(PtyLine, SurvivesThePeerClosingAndReopening)
 // may be the old one's, freed and reused).
 TEST(PtyLine, ScriptedCloseReopensAnotherPty)
 {
-    const std::string link = ::testing::TempDir() + "ups-sim-link";
+    const std::string link = TempPath("ups-sim-link");
     Options options;
     std::istringstream script("wait 1 cycle\nclose 300ms\n");
     options.script = upssim::ParseScript(script, "test");
@@ -203,30 +210,57 @@ TEST(PtyLine, ScriptedCloseReopensAnotherPty)
 
 // --port: a tty opened and set up by the simulator; here the slave of a
 // pseudo-terminal whose master the test holds.
-TEST(TtyLine, ServesAPortAt2400Baud8N1)
+class PortPair
 {
-    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
-    ASSERT_GE(master, 0);
-    ASSERT_EQ(::grantpt(master), 0);
-    ASSERT_EQ(::unlockpt(master), 0);
-    const std::string port = ::ptsname(master);
-    MakeRaw(master);
+public:
+    PortPair() : master(::posix_openpt(O_RDWR | O_NOCTTY))
+    {
+        if (master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0) {
+            port = ::ptsname(master);
+            MakeRaw(master);
+        }
+    }
+    ~PortPair() { ::close(master); }
+    PortPair(const PortPair&) = delete;
+    PortPair& operator=(const PortPair&) = delete;
+    std::string Ask(const std::string& code) const
+    {
+        EXPECT_EQ(::write(master, ("~00P003" + code).data(), 10), 10);
+        return Receive(master, 12);
+    }
+    const int master;
+    std::string port;
+};
 
+TEST(TtyLine, ServesAPortAt2400Baud8N1AndReopensIt)
+{
+    // The port by a stable name, as /dev/serial/by-id/ names an adapter.
+    const std::string port = TempPath("ups-sim-port");
+    auto pair = std::make_unique<PortPair>();
+    ::unlink(port.c_str());
+    ASSERT_EQ(::symlink(pair->port.c_str(), port.c_str()), 0);
     upssim::LineServer server(Options{}, upssim::Endpoint{port, ""});
     EXPECT_EQ(server.Path(), port);
     std::thread serving([&server] { server.Run(); });
     termios set{};
-    ::tcgetattr(master, &set); // a master reads its slave's settings
+    ::tcgetattr(pair->master, &set); // a master reads its slave's settings
     EXPECT_EQ(::cfgetospeed(&set), static_cast<speed_t>(B2400));
     EXPECT_EQ(set.c_cflag & (CSIZE | PARENB | CSTOPB), static_cast<tcflag_t>(CS8));
     EXPECT_EQ(set.c_lflag & (ICANON | ECHO), 0U);
+    EXPECT_EQ(pair->Ask("MNU"), "~00D005DELTA");
 
-    ASSERT_EQ(::write(master, "~00P003MNU", 10), 10);
-    EXPECT_EQ(Receive(master, 12), "~00D005DELTA");
+    // The adapter goes away and comes back: the simulator reopens the port.
+    pair = std::make_unique<PortPair>();
+    ::unlink(port.c_str());
+    ASSERT_EQ(::symlink(pair->port.c_str(), port.c_str()), 0);
+    EXPECT_EQ(pair->Ask("VER"), "~00D005V1.23");
     server.Stop();
     serving.join();
-    ::close(master);
+    ::unlink(port.c_str());
+}
 
+TEST(TtyLine, UnopenablePortIsAClearError)
+{
     try {
         upssim::LineServer missing(Options{}, upssim::Endpoint{"/dev/nonexistent-tty", ""});
         ADD_FAILURE() << "opened";

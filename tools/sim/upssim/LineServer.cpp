@@ -71,18 +71,6 @@ Counters LineServer::Stats() const
     return stats_;
 }
 
-bool LineServer::Exited() const
-{
-    std::lock_guard<std::mutex> lock(mutex_);
-    return exited_;
-}
-
-void LineServer::SetExited()
-{
-    std::lock_guard<std::mutex> lock(mutex_);
-    exited_ = true;
-}
-
 void LineServer::Open()
 {
     if (endpoint_.port.empty()) {
@@ -198,38 +186,60 @@ void LineServer::StartRead()
     }
     line_.async_read_some(boost::asio::buffer(received_),
                           [this](boost::system::error_code ec, std::size_t length) {
-                              if (ec == boost::asio::error::operation_aborted || !open_) {
-                                  return;
+                              if (ec != boost::asio::error::operation_aborted && open_) {
+                                  OnRead(ec, length);
                               }
-                              if (ec) {
-                                  // A pseudo-terminal reads EIO while no slave is open; a tty
-                                  // may fail while its adapter is unplugged.  Look again later:
-                                  // never spin on the error.
-                                  if (!peer_away_) {
-                                      peer_away_ = true;
-                                      Log("line: " + ec.message() + "; waiting for the peer");
-                                  }
-                                  RetryReadLater();
-                                  return;
-                              }
-                              if (peer_away_) {
-                                  peer_away_ = false;
-                                  Log("line: peer is back");
-                              }
-                              std::vector<Output> outputs;
-                              responder_.Receive(received_.data(), length, Clock::now(), outputs);
-                              Process(outputs);
-                              StartRead();
                           });
 }
 
-void LineServer::RetryReadLater()
+void LineServer::OnRead(boost::system::error_code ec, std::size_t length)
 {
-    retry_timer_.expires_after(kPeerPoll);
-    retry_timer_.async_wait([this](boost::system::error_code ec) {
-        if (!ec) {
-            StartRead();
+    if (ec) {
+        if (!peer_away_) {
+            Log("line: " + ec.message() + "; waiting for the peer");
         }
+        peer_away_ = true;
+        if (endpoint_.port.empty()) {
+            // A pseudo-terminal reads EIO while no slave is open: look again
+            // later, never spin on the error.
+            retry_timer_.expires_after(kPeerPoll);
+            retry_timer_.async_wait([this](boost::system::error_code wait_ec) {
+                if (!wait_ec) {
+                    StartRead();
+                }
+            });
+        } else {
+            // A tty whose adapter was unplugged stays dead: reopen it.
+            Close();
+            ReopenPortLater();
+        }
+        return;
+    }
+    if (peer_away_) {
+        peer_away_ = false;
+        Log("line: peer is back");
+    }
+    std::vector<Output> outputs;
+    responder_.Receive(received_.data(), length, Clock::now(), outputs);
+    Process(outputs);
+    StartRead();
+}
+
+void LineServer::ReopenPortLater()
+{
+    retry_timer_.expires_after(kReopenPoll);
+    retry_timer_.async_wait([this](boost::system::error_code ec) {
+        if (ec) {
+            return;
+        }
+        try {
+            Open();
+        } catch (const std::exception&) {
+            ReopenPortLater();
+            return;
+        }
+        Log("line: " + endpoint_.port + " open again");
+        StartRead();
     });
 }
 
@@ -287,7 +297,6 @@ void LineServer::Pump()
         });
         break;
     case Output::Kind::Exit:
-        SetExited();
         io_.stop();
         break;
     }
@@ -354,25 +363,32 @@ void LineServer::SendPiece()
 
     send_timer_.expires_at(wire_free_);
     send_timer_.async_wait([this, piece](boost::system::error_code ec) {
-        if (ec || !open_) {
-            return;
+        if (!ec) {
+            WritePiece(piece);
         }
-        const Output& current = queue_.front();
-        boost::asio::async_write(line_, boost::asio::buffer(current.bytes.data() + sent_, piece),
-                                 [this](boost::system::error_code write_ec, std::size_t written) {
-                                     if (write_ec == boost::asio::error::operation_aborted) {
-                                         return;
-                                     }
-                                     if (write_ec) {
-                                         Log("line: write failed: " + write_ec.message() +
-                                             "; reply dropped");
-                                         Finish();
-                                         return;
-                                     }
-                                     sent_ += written;
-                                     SendPiece();
-                                 });
     });
+}
+
+void LineServer::WritePiece(std::size_t piece)
+{
+    if (!open_) {
+        Finish(); // the port went away: the rest of this output is lost
+        return;
+    }
+    const Output& output = queue_.front();
+    boost::asio::async_write(line_, boost::asio::buffer(output.bytes.data() + sent_, piece),
+                             [this](boost::system::error_code ec, std::size_t written) {
+                                 if (ec) {
+                                     if (ec != boost::asio::error::operation_aborted) {
+                                         Log("line: write failed: " + ec.message() +
+                                             "; output dropped");
+                                     }
+                                     Finish();
+                                     return;
+                                 }
+                                 sent_ += written;
+                                 SendPiece();
+                             });
 }
 
 void LineServer::Finish()

@@ -62,8 +62,6 @@ public:
     void Run();
     // Makes Run() return soon; any thread.
     void Stop();
-    // True once a scripted "exit" has ended Run().
-    bool Exited() const;
     // The serving thread's event loop, for signal handling alongside.
     boost::asio::io_context& Context() { return io_; }
 
@@ -76,13 +74,14 @@ private:
     void Close();
     void CloseForAWhile();
     void StartRead();
-    void RetryReadLater();
+    void OnRead(boost::system::error_code ec, std::size_t length);
+    void ReopenPortLater();
     void Process(std::vector<Output>& outputs);
     void ScheduleScript();
     void Pump();
     void SendPiece();
+    void WritePiece(std::size_t piece);
     void Finish();
-    void SetExited();
     void Log(const std::string& line) const;
 
     Options options_;
@@ -108,10 +107,9 @@ private:
     std::uint64_t wire_bytes_ = 0;
     Clock::time_point wire_free_{};
 
-    mutable std::mutex mutex_; // guards paths_, stats_, exited_
+    mutable std::mutex mutex_; // guards paths_ and stats_
     std::deque<std::string> paths_;
     Counters stats_;
-    bool exited_ = false;
 };
 
 } // namespace upssim
