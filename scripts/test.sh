@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # The test command: installs what is missing, builds the plug-in, the host
 # tools and the tests for the PC and for the MIPS target, and runs the test
-# suite natively and under qemu-mipsel.
+# suite natively and under qemu-mipsel; then the whole suite again built with
+# AddressSanitizer and UBSan, and a short run of each fuzz target.
+#
+# DELTANHNT_FUZZ_SECONDS (default 60): how long each fuzz target runs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -28,16 +31,56 @@ run_suite() {
     fi
 }
 
+# A short fuzzing run of one target (build/fuzz): its seed corpus and saved
+# crashes as seeds, new inputs in a scratch folder, any crash or failed check
+# saved under build/fuzz/artifacts/<target>/ and failing the script.
+fuzz_seconds=${DELTANHNT_FUZZ_SECONDS:-60}
+run_fuzz() {
+    local target=$1 dict=$2
+    local name="fuzz-$target"
+    local binary=build/fuzz/fuzz/fuzz_$target
+    local artifacts=build/fuzz/artifacts/$target
+    local scratch log
+    scratch=$(mktemp -d)
+    log=build/fuzz/fuzz_$target.log
+    mkdir -p "$artifacts"
+    echo "=== $name: ${fuzz_seconds} s"
+    if "$binary" -max_len=12288 -dict="$dict" -max_total_time="$fuzz_seconds" \
+        -print_final_stats=1 -artifact_prefix="$artifacts/" \
+        "$scratch" "fuzz/corpus/$target" "fuzz/regressions/$target" >"$log" 2>&1; then
+        local runs
+        runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
+        summary[$name]="${runs} runs in ${fuzz_seconds} s: 0 crashes, 0 failed checks"
+        echo "${summary[$name]}"
+        rm -rf "$scratch"
+    else
+        tail -n 40 "$log"
+        summary[$name]="FAILED: crash or failed check, input saved in $artifacts/"
+        rm -rf "$scratch"
+        return 1
+    fi
+}
+
 status=0
 run_suite native || status=1
 if [ "$(uname -m)" != "mips" ]; then
     scripts/mipsel-sysroot.sh
     run_suite mipsel || status=1
 fi
+run_suite sanitize || status=1
+
+echo "=== fuzz: configure and build"
+if cmake --preset fuzz >/dev/null && cmake --build --preset fuzz -j "$jobs"; then
+    run_fuzz reassembly fuzz/deltanhnt.dict || status=1
+    run_fuzz settings fuzz/settings.dict || status=1
+else
+    summary[fuzz]="FAILED: configure or build"
+    status=1
+fi
 
 echo
 echo "=== summary"
-for preset in native mipsel; do
-    [ -n "${summary[$preset]:-}" ] && printf '%-8s %s\n' "$preset" "${summary[$preset]}"
+for suite in native mipsel sanitize fuzz fuzz-reassembly fuzz-settings; do
+    [ -n "${summary[$suite]:-}" ] && printf '%-16s %s\n' "$suite" "${summary[$suite]}"
 done
 exit $status
