@@ -33,7 +33,8 @@ run_suite() {
 
 # A short fuzzing run of one target (build/fuzz): its seed corpus and saved
 # crashes as seeds, new inputs in a scratch folder, any crash or failed check
-# saved under build/fuzz/artifacts/<target>/ and failing the script.
+# (or an input running over 10 s: a spin) saved under
+# build/fuzz/artifacts/<target>/ and failing the script.
 fuzz_seconds=${DELTANHNT_FUZZ_SECONDS:-60}
 run_fuzz() {
     local target=$1 dict=$2
@@ -45,17 +46,17 @@ run_fuzz() {
     log=build/fuzz/fuzz_$target.log
     mkdir -p "$artifacts"
     echo "=== $name: ${fuzz_seconds} s"
-    if "$binary" -max_len=12288 -dict="$dict" -max_total_time="$fuzz_seconds" \
+    if "$binary" -max_len=12288 -dict="$dict" -max_total_time="$fuzz_seconds" -timeout=10 \
         -print_final_stats=1 -artifact_prefix="$artifacts/" \
         "$scratch" "fuzz/corpus/$target" "fuzz/regressions/$target" >"$log" 2>&1; then
         local runs
         runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
-        summary[$name]="${runs} runs in ${fuzz_seconds} s: 0 crashes, 0 failed checks"
+        summary[$name]="${runs} runs in ${fuzz_seconds} s: 0 crashes, 0 failed checks, 0 timeouts"
         echo "${summary[$name]}"
         rm -rf "$scratch"
     else
         tail -n 40 "$log"
-        summary[$name]="FAILED: crash or failed check, input saved in $artifacts/"
+        summary[$name]="FAILED: crash, failed check or timeout; input saved in $artifacts/"
         rm -rf "$scratch"
         return 1
     fi
