@@ -8,6 +8,7 @@ packages=(
     libboost-dev libboost-program-options-dev libjsoncpp-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     crossbuild-essential-mipsel qemu-user
+    valgrind
     clang libclang-rt-14-dev llvm
     python3
 )
