@@ -124,8 +124,9 @@ TEST(HalxHostEndToEnd, PollsThroughPseudoTerminalWithNoiseSplitRepliesAndARaised
     };
     ScriptedUps ups(script);
 
-    const RunResult r = RunHost({"--port", ups.Path(), "--json", "--interval", "0.2", "--cycles",
-                                 "3", "--data-id", "4000000000"});
+    const RunResult r =
+        RunHost({"--port", ups.Path(), "--json", "--interval", "0.2", "--reply-timeout", "10",
+                 "--cycles", "3", "--data-id", "4000000000"});
     ASSERT_EQ(r.status, 0) << r.err;
     const std::vector<Json::Value> events = JsonEvents(r.out);
 
@@ -199,11 +200,11 @@ TEST(HalxHostEndToEnd, SilentUpsCountsStallsOnceReportedAndRecovers)
 {
     UpsScript script;
     script.silent_after = 1;
-    script.silent_for = 1500ms;
+    script.silent_for = 2500ms;
     ScriptedUps ups(script);
 
     const RunResult r = RunHost({"--port", ups.Path(), "--json", "--interval", "0.2",
-                                 "--reply-timeout", "0.4", "--cycles", "3"});
+                                 "--reply-timeout", "1", "--cycles", "3"});
     ASSERT_EQ(r.status, 0) << r.err;
     const std::vector<Json::Value> events = JsonEvents(r.out);
 
@@ -239,8 +240,8 @@ TEST(HalxHostEndToEnd, LostPortIsReportedOnceReopenedAndIdleWhileGone)
     script.gone_for = 2500ms;
     ScriptedUps ups(script);
 
-    ChildProcess child({"--port", ups.Path(), "--json", "--interval", "0.2", "--reopen-interval",
-                        "0.2", "--cycles", "3"});
+    ChildProcess child({"--port", ups.Path(), "--json", "--interval", "0.2", "--reply-timeout",
+                        "10", "--reopen-interval", "0.2", "--cycles", "3"});
     ASSERT_TRUE(ups.WaitOutageStarted(60s));
     std::this_thread::sleep_for(300ms);
     const double cpu_before = CpuSeconds(child.pid());
@@ -272,7 +273,8 @@ TEST(HalxHostEndToEnd, LostPortIsReportedOnceReopenedAndIdleWhileGone)
 TEST(HalxHostEndToEnd, InterruptExitsCleanlyWithCounters)
 {
     ScriptedUps ups{UpsScript()};
-    ChildProcess child({"--port", ups.Path(), "--json", "--interval", "0.2"});
+    ChildProcess child(
+        {"--port", ups.Path(), "--json", "--interval", "0.2", "--reply-timeout", "10"});
     bool got_values = false;
     while (!got_values) {
         const std::optional<std::string> line = child.ReadLine(60s);
@@ -304,7 +306,8 @@ TEST(HalxHostEndToEnd, ReadableViewShowsValuesAlarmChangesAndAbandonedCycles)
     };
     ScriptedUps ups(script);
 
-    const RunResult r = RunHost({"--port", ups.Path(), "--interval", "0.2", "--cycles", "2"});
+    const RunResult r = RunHost(
+        {"--port", ups.Path(), "--interval", "0.2", "--reply-timeout", "10", "--cycles", "2"});
     ASSERT_EQ(r.status, 0) << r.err;
     const std::string& out = r.out;
     EXPECT_NE(out.find("cycle abandoned: the plug-in reset the exchange while awaiting the MNU "
@@ -333,8 +336,8 @@ TEST(HalxHostEndToEnd, TraceHasOneTimestampedHexLinePerChunk)
     ScriptedUps ups(script);
     const std::string trace = ups.Dir() + "/trace.log";
 
-    const RunResult r = RunHost(
-        {"--port", ups.Path(), "--json", "--interval", "0.2", "--cycles", "2", "--trace", trace});
+    const RunResult r = RunHost({"--port", ups.Path(), "--json", "--interval", "0.2",
+                                 "--reply-timeout", "10", "--cycles", "2", "--trace", trace});
     ASSERT_EQ(r.status, 0) << r.err;
 
     std::ifstream in(trace);
@@ -370,8 +373,8 @@ TEST(HalxHostEndToEnd, TraceHasOneTimestampedHexLinePerChunk)
 #ifdef HALX_HOST_WITH_SIM
 TEST(HalxHostEndToEnd, PollsTheSimulatedUpsByDefault)
 {
-    const RunResult r = RunHost({"--json", "--interval", "0.2", "--cycles", "2", "--sim-value",
-                                 "OutptOvrCrrent=1", "--sim-chunk", "9"});
+    const RunResult r = RunHost({"--json", "--interval", "0.2", "--reply-timeout", "10", "--cycles",
+                                 "2", "--sim-value", "OutptOvrCrrent=1", "--sim-chunk", "9"});
     ASSERT_EQ(r.status, 0) << r.err;
     const std::vector<Json::Value> events = JsonEvents(r.out);
     const std::vector<Json::Value> records = OfKind(events, "record");

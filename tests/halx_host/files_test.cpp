@@ -53,8 +53,9 @@ TEST(HalxHostFiles, HistoryDecodesAndLoadsBackFromCache)
     const std::string history = ups.Dir() + "/history.bin";
 
     // Poll two cycles, appending to the history file.
-    const RunResult polled = RunHost({"--port", ups.Path(), "--json", "--interval", "0.2",
-                                      "--cycles", "2", "--data-id", "77", "--history", history});
+    const RunResult polled =
+        RunHost({"--port", ups.Path(), "--json", "--interval", "0.2", "--reply-timeout", "10",
+                 "--cycles", "2", "--data-id", "77", "--history", history});
     ASSERT_EQ(polled.status, 0) << polled.err;
     const std::vector<Json::Value> records = OfKind(JsonEvents(polled.out), "record");
     ASSERT_EQ(records.size(), 2U);
