@@ -1,6 +1,9 @@
 // Decoding each reply into the record: field lists, conversions and texts.
 #include <gtest/gtest.h>
 
+#include <boost/algorithm/string/classification.hpp>
+#include <boost/algorithm/string/split.hpp>
+
 #include <cstdint>
 #include <limits>
 #include <string>
@@ -94,6 +97,41 @@ TEST(PayloadFields, SplitKeepsEmptyFields)
             got.emplace_back(f.begin(), f.end());
         }
         EXPECT_EQ(got, c.fields) << '"' << c.payload << '"';
+    }
+}
+
+// The field list is exactly the one boost::algorithm::split gives with
+// is_any_of(";") and token compression off: every payload over the letters
+// "a", " " and ";" up to 8 bytes long, and some longer ones.
+TEST(PayloadFields, SplitGivesTheListOfBoostSplit)
+{
+    std::vector<std::string> payloads = {std::string(200, ';'), "1;2;3;" + std::string(300, 'x'),
+                                         std::string("a\0;b", 4)};
+    const char alphabet[] = {'a', ' ', ';'};
+    for (std::size_t length = 0; length <= 8; ++length) {
+        std::size_t combinations = 1;
+        for (std::size_t i = 0; i < length; ++i) {
+            combinations *= 3;
+        }
+        for (std::size_t n = 0; n < combinations; ++n) {
+            std::string payload;
+            for (std::size_t i = 0, rest = n; i < length; ++i, rest /= 3) {
+                payload += alphabet[rest % 3];
+            }
+            payloads.push_back(payload);
+        }
+    }
+    for (const std::string& payload : payloads) {
+        FieldList ours;
+        SplitFields(payload.data(), payload.size(), ours);
+        std::vector<std::string> expected;
+        boost::algorithm::split(expected, payload, boost::algorithm::is_any_of(";"),
+                                boost::algorithm::token_compress_off);
+        ASSERT_EQ(ours.size(), expected.size()) << '"' << payload << '"';
+        for (std::size_t i = 0; i < ours.size(); ++i) {
+            ASSERT_EQ(std::string(ours[i].begin(), ours[i].end()), expected[i])
+                << '"' << payload << "\" field " << i;
+        }
     }
 }
 
