@@ -208,6 +208,40 @@ TEST(PtyLine, ScriptedCloseReopensAnotherPty)
     EXPECT_EQ(path, server.Path());
 }
 
+// The host starts its next poll cycle while a scripted cable pull is under
+// way: that query is lost with the line, and no answer to it turns up on the
+// line that replaces it (the host would take it for the answer to its next
+// query, and every reply of that cycle would land one place off).
+TEST(PtyLine, ScriptedCloseLeavesNoAnswerForTheNewLine)
+{
+    const std::string link = TempPath("ups-sim-link-stale");
+    Options options;
+    std::istringstream script("wait 1 cycle\nclose 300ms\n");
+    options.script = upssim::ParseScript(script, "test");
+    upssim::LineServer server(options, upssim::Endpoint{"", link});
+    std::atomic<bool> reopened{false};
+    server.on_reopen = [&](const std::string& /*path*/) { reopened = true; };
+    std::thread serving([&server] { server.Run(); });
+
+    {
+        HostEnd host(link);
+        EXPECT_EQ(host.Ask("VER"), "~00D005V1.23");
+        const std::string next = "~00P003MNU"; // within the pull's linger
+        EXPECT_EQ(::write(host.fd, next.data(), next.size()), 10);
+        EXPECT_TRUE(Receive(host.fd, 1, nullptr, 2000ms).empty()); // hung up
+    }
+    const auto give_up = SteadyClock::now() + 5s;
+    while (!reopened && SteadyClock::now() < give_up) {
+        std::this_thread::sleep_for(20ms);
+    }
+    ASSERT_TRUE(reopened);
+    HostEnd again(link);
+    EXPECT_EQ(Receive(again.fd, 1, nullptr, 500ms), "") << "an answer from before the pull";
+    EXPECT_EQ(again.Ask("MNU"), "~00D005DELTA");
+    server.Stop();
+    serving.join();
+}
+
 // --port: a tty opened and set up by the simulator; here the slave of a
 // pseudo-terminal whose master the test holds.
 class PortPair

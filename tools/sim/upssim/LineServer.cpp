@@ -4,6 +4,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -219,6 +220,14 @@ void LineServer::OnRead(boost::system::error_code ec, std::size_t length)
         peer_away_ = false;
         Log("line: peer is back");
     }
+    if (HangingUp()) {
+        // The cable is being pulled: what the host sends now is lost with the
+        // line.  Answering it would put the answer on the line that replaces
+        // this one, ahead of the answer to the host's next query.
+        Log("line: " + std::to_string(length) + " bytes ignored while hanging up");
+        StartRead();
+        return;
+    }
     std::vector<Output> outputs;
     responder_.Receive(received_.data(), length, Clock::now(), outputs);
     Process(outputs);
@@ -241,6 +250,12 @@ void LineServer::ReopenPortLater()
         Log("line: " + endpoint_.port + " open again");
         StartRead();
     });
+}
+
+bool LineServer::HangingUp() const
+{
+    return std::any_of(queue_.begin(), queue_.end(),
+                       [](const Output& output) { return output.kind == Output::Kind::Close; });
 }
 
 void LineServer::Process(std::vector<Output>& outputs)

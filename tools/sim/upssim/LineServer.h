@@ -76,6 +76,8 @@ private:
     void StartRead();
     void OnRead(boost::system::error_code ec, std::size_t length);
     void ReopenPortLater();
+    // A scripted close is queued or under way.
+    bool HangingUp() const;
     void Process(std::vector<Output>& outputs);
     void ScheduleScript();
     void Pump();
