@@ -6,6 +6,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -237,6 +238,40 @@ TEST(PtyLine, ScriptedCloseLeavesNoAnswerForTheNewLine)
     ASSERT_TRUE(reopened);
     HostEnd again(link);
     EXPECT_EQ(Receive(again.fd, 1, nullptr, 500ms), "") << "an answer from before the pull";
+    EXPECT_EQ(again.Ask("MNU"), "~00D005DELTA");
+    server.Stop();
+    serving.join();
+}
+
+// While a scripted cable pull has the line down there is no slave to point
+// at: the link is gone, so a host reopening it cannot reach the old slave's
+// path, which any other program's new pseudo-terminal may have taken.
+TEST(PtyLine, ScriptedCloseTakesTheLinkAwayUntilTheNewPty)
+{
+    const std::string link = TempPath("ups-sim-link-away");
+    Options options;
+    std::istringstream script("wait 1 cycle\nclose 1s\n");
+    options.script = upssim::ParseScript(script, "test");
+    upssim::LineServer server(options, upssim::Endpoint{"", link});
+    std::atomic<bool> reopened{false};
+    server.on_reopen = [&](const std::string& /*path*/) { reopened = true; };
+    std::thread serving([&server] { server.Run(); });
+
+    {
+        HostEnd host(link);
+        EXPECT_EQ(host.Ask("VER"), "~00D005V1.23");
+        EXPECT_TRUE(Receive(host.fd, 1, nullptr, 2000ms).empty()); // hung up
+    }
+    struct stat st {
+    };
+    EXPECT_NE(::lstat(link.c_str(), &st), 0) << "link still there while the line is down";
+    const auto give_up = SteadyClock::now() + 5s;
+    while (!reopened && SteadyClock::now() < give_up) {
+        std::this_thread::sleep_for(20ms);
+    }
+    ASSERT_TRUE(reopened);
+    EXPECT_EQ(::lstat(link.c_str(), &st), 0);
+    HostEnd again(link);
     EXPECT_EQ(again.Ask("MNU"), "~00D005DELTA");
     server.Stop();
     serving.join();

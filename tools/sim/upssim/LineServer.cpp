@@ -321,6 +321,12 @@ void LineServer::CloseForAWhile()
 {
     const Output& output = queue_.front();
     Log("line: closed for " + std::to_string(output.pause.count() / 1000) + " ms");
+    if (endpoint_.port.empty() && !endpoint_.link.empty()) {
+        // No slave until the new pseudo-terminal: the old one's path may go
+        // to any program's new pseudo-terminal meanwhile, so a host reopening
+        // the link must not get there.  Gone before the hang-up is seen.
+        ::unlink(endpoint_.link.c_str());
+    }
     Close();
     send_timer_.expires_after(output.pause);
     send_timer_.async_wait([this](boost::system::error_code ec) {
