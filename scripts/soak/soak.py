@@ -331,6 +331,8 @@ def run(args, out):
     result["sim_status"] = sim.returncode
     result["elapsed"] = time.time() - started
     result["clk_tck"] = os.sysconf("SC_CLK_TCK")
+    with open(os.path.join(out, "run.json"), "w") as f:
+        json.dump(result, f)
     return result, sim_log, host_log, host_err
 
 
@@ -499,6 +501,7 @@ def parse_host_log(path):
     records = []
     counts = Counter()
     counters = None
+    after_own_reset = False
     with open(path, "rb") as f:
         for raw in f:
             if not raw.startswith(b"{"):
@@ -509,13 +512,21 @@ def parse_host_log(path):
             event = json.loads(raw)
             kind = event.get("event")
             if kind == "tx":
-                counts["tx " + event["text"][-3:]] += 1
+                code = event["text"][-3:]
+                counts["tx " + code] += 1
+                if after_own_reset and code != "MNU":
+                    # A complete reply that came after the plug-in's own
+                    # Reset was decoded in the state it had: the plug-in
+                    # sent the next query without a RefreshStatus.
+                    counts["carried on"] += 1
+                after_own_reset = False
             elif kind == "record":
                 marks = record_markers(event.get("fields", {}))
                 records.append({"marks": marks, "index": len(records)})
                 counts["record"] += 1
             elif kind == "reset":
                 counts["reset by host" if event.get("by") == "host" else "reset"] += 1
+                after_own_reset = event.get("by") != "host"
             elif kind == "link":
                 counts["link " + event["state"]] += 1
             elif kind == "counters":
@@ -767,6 +778,8 @@ def analyse(args, result, sim_log, host_log, host_err):
       "%d ports lost, %d reopened"
       % (counts["reset"], counts["reset by host"], (counters or {}).get("stalls", 0),
          counts["link lost"], counts["link reopened"]))
+    w("  after its own Reset the plug-in carried on %d times (a later complete reply "
+      "decoded in the state it had)" % counts["carried on"])
     if rss_start is not None:
         w("VmRSS:             %d KiB after %d warm-up cycles, %d KiB at the end (peak %d KiB; "
           "limit +%d KiB)" % (rss_start, warm, rss_end, rss_max, RSS_TOLERANCE_KIB))
@@ -799,8 +812,8 @@ def analyse(args, result, sim_log, host_log, host_err):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    parser.add_argument("--halx-host", required=True)
-    parser.add_argument("--ups-sim", required=True)
+    parser.add_argument("--halx-host", default="")
+    parser.add_argument("--ups-sim", default="")
     parser.add_argument("--plugin", default="")
     parser.add_argument("--out", required=True, help="folder for the scenario, logs, summary")
     parser.add_argument("--cycles", type=int, default=10000)
@@ -809,9 +822,19 @@ def main():
     parser.add_argument("--interval", type=float, default=0.02)
     parser.add_argument("--reply-timeout", type=float, default=0.2)
     parser.add_argument("--reopen-interval", type=float, default=0.25)
+    parser.add_argument("--analyse", action="store_true",
+                        help="check the logs of an earlier run in --out again")
     args = parser.parse_args()
     os.makedirs(args.out, exist_ok=True)
-    result, sim_log, host_log, host_err = run(args, args.out)
+    if args.analyse:
+        with open(os.path.join(args.out, "run.json")) as f:
+            result = json.load(f)
+        sim_log, host_log, host_err = (os.path.join(args.out, name) for name in
+                                       ("sim.log", "halx-host.jsonl", "halx-host.err"))
+    else:
+        if not args.halx_host or not args.ups_sim:
+            parser.error("--halx-host and --ups-sim are needed to run")
+        result, sim_log, host_log, host_err = run(args, args.out)
     ok = analyse(args, result, sim_log, host_log, host_err)
     return 0 if ok else 1
 
