@@ -2,7 +2,8 @@
 # The test command: installs what is missing, builds the plug-in, the host
 # tools and the tests for the PC and for the MIPS target, and runs the test
 # suite natively and under qemu-mipsel; then the whole suite again built with
-# AddressSanitizer and UBSan, and a short run of each fuzz target.
+# AddressSanitizer and UBSan, a short run of each fuzz target, a short
+# fault-injection soak of halx-host against ups-sim and a memcheck run.
 #
 # DELTANHNT_FUZZ_SECONDS (default 60): how long each fuzz target runs.
 set -euo pipefail
@@ -79,9 +80,28 @@ else
     status=1
 fi
 
+# A short fault-injection soak (scripts/soak.sh) and memcheck of halx-host
+# and ups-sim (scripts/valgrind-host.sh), with the native build's tools.
+run_check() {
+    local name=$1
+    shift
+    local log=build/native/$name.log
+    mkdir -p build/native
+    echo "=== $name"
+    if "$@" 2>&1 | tee "$log"; then
+        summary[$name]=$(sed -n 's/^summary: //p' "$log" | tail -n 1)
+    else
+        summary[$name]="FAILED: $(grep -m 1 '^FAILED: ' "$log" | cut -c 9-) (see $log)"
+        return 1
+    fi
+}
+run_check soak scripts/soak.sh --quick --build-dir build/native \
+    --out build/native/soak-quick || status=1
+run_check valgrind scripts/valgrind-host.sh --build-dir build/native || status=1
+
 echo
 echo "=== summary"
-for suite in native mipsel sanitize fuzz fuzz-reassembly fuzz-settings; do
+for suite in native mipsel sanitize fuzz fuzz-reassembly fuzz-settings soak valgrind; do
     [ -n "${summary[$suite]:-}" ] && printf '%-16s %s\n' "$suite" "${summary[$suite]}"
 done
 exit $status
