@@ -9,7 +9,7 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     crossbuild-essential-mipsel qemu-user
     valgrind
-    clang libclang-rt-14-dev llvm
+    clang libclang-rt-14-dev llvm clang-format
     python3
 )
 

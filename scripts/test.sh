@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# The test command: installs what is missing, builds the plug-in, the host
-# tools and the tests for the PC and for the MIPS target, and runs the test
-# suite natively and under qemu-mipsel; then the whole suite again built with
+# The test command: installs what is missing, checks the formatting, builds
+# the plug-in, the host tools and the tests for the PC and for the MIPS
+# target, and runs the test suite natively and under qemu-mipsel; then the whole suite again built with
 # AddressSanitizer and UBSan, a short run of each fuzz target, a short
 # fault-injection soak of halx-host against ups-sim and a memcheck run.
 #
@@ -64,6 +64,14 @@ run_fuzz() {
 }
 
 status=0
+# Formatting first: a diff from the project's clang-format layout fails.
+if lint=$(scripts/lint.sh 2>&1); then
+    summary[lint]=$lint
+else
+    echo "$lint" | tail -n 20
+    summary[lint]="FAILED: files differ from .clang-format (scripts/lint.sh)"
+    status=1
+fi
 run_suite native || status=1
 if [ "$(uname -m)" != "mips" ]; then
     scripts/mipsel-sysroot.sh
@@ -101,7 +109,7 @@ run_check valgrind scripts/valgrind-host.sh --build-dir build/native || status=1
 
 echo
 echo "=== summary"
-for suite in native mipsel sanitize fuzz fuzz-reassembly fuzz-settings soak valgrind; do
+for suite in lint native mipsel sanitize fuzz fuzz-reassembly fuzz-settings soak valgrind; do
     [ -n "${summary[$suite]:-}" ] && printf '%-16s %s\n' "$suite" "${summary[$suite]}"
 done
 exit $status
