@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # The test command: installs what is missing, checks the formatting, builds
 # the plug-in, the host tools and the tests for the PC and for the MIPS
-# target, and runs the test suite natively and under qemu-mipsel; then the whole suite again built with
-# AddressSanitizer and UBSan, a short run of each fuzz target, a short
-# fault-injection soak of halx-host against ups-sim and a memcheck run.
+# target, and runs the test suite natively and under qemu-mipsel; then the
+# whole suite again built with AddressSanitizer and UBSan, a short run of
+# each fuzz target, a short fault-injection soak of halx-host against ups-sim
+# and a memcheck run.
 #
 # DELTANHNT_FUZZ_SECONDS (default 60): how long each fuzz target runs.
 set -euo pipefail
