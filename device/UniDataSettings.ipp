@@ -4,13 +4,13 @@
 // unit, which instantiates the template.
 #pragma once
 
-#include <cstdlib>
 #include <iostream>
 #include <string>
 
 #include <json/value.h>
 
 #include "device/UniDataDevice.h"
+#include "protocol/PayloadFields.h"
 
 namespace unidata_settings
 {
@@ -33,7 +33,10 @@ bool UniDataDevice<Record, Base, DataIdValue>::InitSetting(const Json::Value& se
     if (Present(settings, "appSetting")) {
         const Json::Value& app = settings["appSetting"];
         if (app.isObject() && Present(app, "b_mode")) {
-            b_mode_ = std::atoi(app["b_mode"].asString().c_str());
+            // Read as atoi reads it, with text beyond the int range saturating
+            // alike on the PC and the target.
+            const std::string mode = app["b_mode"].asString();
+            b_mode_ = ParseInt(mode.data(), mode.data() + mode.size());
             std::cout << "InitSetting " << this->DataId() << " b_mode_:" << b_mode_ << std::endl;
         }
     }
