@@ -40,8 +40,17 @@ public:
 
 } // namespace
 
+#if defined(__clang__)
+#pragma clang diagnostic push
+#pragma clang diagnostic ignored "-Wreturn-type-c-linkage"
+#endif
+
 extern "C" __attribute__((visibility("default"))) std::vector<std::shared_ptr<Provider>>
 get_providers()
 {
     return {std::make_shared<RefusingProvider>()};
 }
+
+#if defined(__clang__)
+#pragma clang diagnostic pop
+#endif
