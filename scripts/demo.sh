@@ -14,9 +14,7 @@ scripts/install-deps.sh
 
 build=build/demo
 echo "=== building halx-host, the plug-in and the simulated UPS in $build"
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DDELTANHNT_BUILD_TESTS=OFF -DDELTANHNT_BUILD_BENCH=OFF >/dev/null
-cmake --build "$build" -j "$(nproc 2>/dev/null || echo 2)" --target halx-host
+scripts/build-tools.sh "$build"
 
 args=("$@")
 if [ ${#args[@]} -eq 0 ]; then

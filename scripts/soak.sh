@@ -72,12 +72,7 @@ done
 out=${out:-$build_dir/soak-run}
 
 if [ "$build" = 1 ]; then
-    if [ ! -f "$build_dir/CMakeCache.txt" ]; then
-        cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-            -DDELTANHNT_BUILD_TESTS=OFF -DDELTANHNT_BUILD_BENCH=OFF >/dev/null
-    fi
-    cmake --build "$build_dir" -j "$(nproc 2>/dev/null || echo 2)" \
-        --target halx-host ups-sim deltanhnt
+    scripts/build-tools.sh "$build_dir"
 fi
 
 exec python3 scripts/soak/soak.py \
