@@ -4,6 +4,7 @@
 #include <cstddef>
 
 #include "record/DeltanhntCmdsRply.h"
+#include "record/StatusFlags.h"
 
 struct StatusAlarm {
     std::size_t offset;      // the status flag byte in the record
@@ -42,6 +43,19 @@ inline constexpr StatusAlarm kStatusAlarms[] = {
 inline constexpr std::size_t kStatusAlarmCount = sizeof(kStatusAlarms) / sizeof(kStatusAlarms[0]);
 static_assert(kStatusAlarmCount == 15, "fifteen status alarms");
 
-// Status flag values.
-inline constexpr unsigned char kFlagActive = 1;
-inline constexpr unsigned char kFlagNotReported = 255;
+// Walks the table over a record: for each row whose flag the UPS reported,
+// in table order, calls report(alarm, active), active when the flag is 1.
+// A row whose flag is "not reported" is skipped.  An exception from report
+// ends the walk.
+template <class Report>
+void ForEachReportedAlarm(const DeltanhntCmdsRply_t& record, Report&& report)
+{
+    const auto* bytes = reinterpret_cast<const unsigned char*>(&record);
+    for (const StatusAlarm& alarm : kStatusAlarms) {
+        const unsigned char flag = bytes[alarm.offset];
+        if (flag == kStatusFlagNotReported) {
+            continue;
+        }
+        report(alarm, flag == kStatusFlagActive);
+    }
+}

@@ -1,11 +1,15 @@
-// The UPS device: polls the UPS with the fixed command sequence, decodes its
-// replies into the device record and raises the status alarms.
+// The UPS device: the glue between the host's device base and the UPS
+// protocol.  It polls the UPS with the fixed command sequence (protocol/),
+// decodes its replies into the device record (protocol/, record/), serves
+// named values (record/) and raises the status alarms (alarms/).  Every
+// member is defined in device/DeltaNHNT.cpp.
 #pragma once
 
 #include <string>
 
 #include "device/UniDataDevice.h"
 #include "halx/HalxSPDevice.h"
+#include "protocol/PollSequence.h"
 #include "protocol/deltanhnt_cmd.h"
 #include "record/DeltanhntCmdsRply.h"
 #include "record/RecordFields.h"
@@ -34,9 +38,7 @@ public:
 private:
     // Decodes the complete reply at the start of the reception buffer in the
     // current command state; returns the result of process().
-    int DecodeReply();
-    // Stores the payload fields of one reply into the record.
-    void DecodeFields(ReplyGroup group, const char* payload, std::size_t length);
+    int DispatchReply();
     // Sends frame `next` and stores command state `state`, in the order the
     // poll step requires.
     void Advance(CommandIndex next, int state, bool state_first);

@@ -6,9 +6,8 @@
 // Base:        the host device base the device derives from.
 // DataIdValue: the data identifier under which the record is reported.
 //
-// The member definitions live beside the concern they serve: round
-// completion in alarms/RoundCompletion.ipp, the settings step in
-// device/UniDataSettings.ipp.  A device's translation unit includes both and
+// The member definitions (round completion, the settings step) are in
+// device/UniDataDevice.ipp; a device's translation unit includes it and
 // instantiates the template once.
 #pragma once
 

@@ -1,10 +1,11 @@
-// Decoding a complete reply into the device record, chosen by the command
-// state alone: no reply says which command it answers.
+#include "protocol/Decoders.h"
+
+#include <cstdint>
 #include <cstring>
 
-#include "device/DeltaNHNT.h"
+#include "protocol/NumericText.h"
 #include "protocol/PayloadFields.h"
-#include "protocol/PollSequence.h"
+#include "record/StatusFlags.h"
 
 namespace
 {
@@ -16,29 +17,28 @@ template <class T> void StoreAt(unsigned char* record, std::size_t offset, T val
 
 } // namespace
 
-void DeltaNHNT::DecodeFields(ReplyGroup group, const char* payload, std::size_t length)
+void DecodeFields(ReplyGroup group, const char* payload, std::size_t length,
+                  DeltanhntCmdsRply_t& record)
 {
     FieldList fields;
     SplitFields(payload, length, fields);
 
-    // Every field of the reply's group is written, so a short reply resets
-    // the fields it lacks: status flags to 255 (not reported), the rest to 0.
-    const std::int32_t absent = group == ReplyGroup::STA ? 255 : 0;
+    const std::int32_t absent = group == ReplyGroup::STA ? kStatusFlagNotReported : 0;
     const ReplyFields group_fields = FieldsOf(group);
-    auto* record = reinterpret_cast<unsigned char*>(&record_);
+    auto* bytes = reinterpret_cast<unsigned char*>(&record);
     for (std::size_t i = 0; i < group_fields.count; ++i) {
         const RecordField& field = group_fields.first[i];
         const std::int32_t value =
             i < fields.size() ? ParseInt(fields[i].begin(), fields[i].end()) : absent;
         switch (field.type) {
         case FieldType::Int32:
-            StoreAt(record, field.offset, value);
+            StoreAt(bytes, field.offset, value);
             break;
         case FieldType::Float32:
-            StoreAt(record, field.offset, ToTenths(value));
+            StoreAt(bytes, field.offset, ToTenths(value));
             break;
         case FieldType::Int8:
-            StoreAt(record, field.offset, ToByte(value));
+            StoreAt(bytes, field.offset, ToByte(value));
             break;
         default:
             break;
@@ -46,37 +46,27 @@ void DeltaNHNT::DecodeFields(ReplyGroup group, const char* payload, std::size_t 
     }
 }
 
-int DeltaNHNT::DecodeReply()
+bool IsDeltaManufacturer(const DeltanhntCmdsRply_t& record)
 {
-    const PollStep* step = FindPollStep(cmd_state_);
-    if (step == nullptr) {
-        // Nobody asked for this reply.
-        return 1;
-    }
-    const char* payload = reinterpret_cast<const char*>(recv_buf_) + 7;
-    const auto length = static_cast<std::size_t>(reply_len_);
+    return std::strncmp(record.UpsMnu, "DELTA", 5) == 0;
+}
 
-    switch (step->reply) {
+DecodeOutcome DecodeReply(ReplyGroup group, const char* payload, std::size_t length,
+                          DeltanhntCmdsRply_t& record)
+{
+    switch (group) {
     case ReplyGroup::MNU:
-        CopyText(record_.UpsMnu, payload, length);
-        // The only check on reply content: this must be a DELTA UPS.
-        if (std::strncmp(record_.UpsMnu, "DELTA", 5) != 0) {
-            Reset();
-            return 0;
-        }
-        break;
+        CopyText(record.UpsMnu, payload, length);
+        return IsDeltaManufacturer(record) ? DecodeOutcome::Advance
+                                           : DecodeOutcome::WrongManufacturer;
     case ReplyGroup::MOD:
-        CopyText(record_.UpsMod, payload, length);
-        break;
+        CopyText(record.UpsMod, payload, length);
+        return DecodeOutcome::Advance;
     case ReplyGroup::VER:
-        CopyText(record_.UpsVer, payload, length);
-        // The last reply of the sequence: the cycle is complete.
-        RoundDone();
-        return 0;
+        CopyText(record.UpsVer, payload, length);
+        return DecodeOutcome::CycleComplete;
     default:
-        DecodeFields(step->reply, payload, length);
-        break;
+        DecodeFields(group, payload, length, record);
+        return DecodeOutcome::Advance;
     }
-    Advance(step->next, step->next_state, step->state_first);
-    return 1;
 }

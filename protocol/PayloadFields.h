@@ -1,8 +1,7 @@
-// Reply payloads: the ";"-separated field list and the field conversions.
+// Reply payloads: the ";"-separated field list and the text copies.
 #pragma once
 
 #include <cstddef>
-#include <cstdint>
 #include <vector>
 
 #include <boost/range/iterator_range.hpp>
@@ -13,27 +12,6 @@ using FieldList = std::vector<PayloadField>;
 // Splits a payload at every ";", keeping empty fields: "" gives one empty
 // field, ";;" three.
 void SplitFields(const char* payload, std::size_t length, FieldList& fields);
-
-// The C library's atoi reading of a field: leading white space, an optional
-// sign, digits up to the first non-digit; 0 when there is no digit.  Text
-// beyond the signed 32-bit range saturates to INT32_MAX / INT32_MIN on every
-// platform (atoi itself is undefined there and differs between the PC and
-// the 32-bit target).
-std::int32_t ParseInt(const char* begin, const char* end);
-
-// Byte field: the low 8 bits of the integer reading.
-inline std::int8_t ToByte(std::int32_t value)
-{
-    return static_cast<std::int8_t>(
-        static_cast<std::uint8_t>(static_cast<std::uint32_t>(value) & 0xFFU));
-}
-
-// Tenths field: the integer reading as a float, times the double 0.1, back
-// to float ("2305" -> 230.5F, "-15" -> -1.5F).
-inline float ToTenths(std::int32_t value)
-{
-    return static_cast<float>(static_cast<double>(static_cast<float>(value)) * 0.1);
-}
 
 // Copies a text reply into a 16-byte record field: at most 16 bytes, up to
 // the end of the payload or a zero byte, the rest zero-filled.  A text of 16

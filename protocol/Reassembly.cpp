@@ -1,72 +1,86 @@
-// Collecting received chunks into complete replies and checking their header.
-//
-// Reply: "~", the two address characters, "D", the payload length as three
-// characters, then exactly that many payload bytes.  No checksum, no
-// terminator; bytes after the payload are dropped with the reply.
-#include <cstring>
-#include <exception>
-#include <string>
+#include "protocol/Reassembly.h"
 
-#include "device/DeltaNHNT.h"
+#include <cstring>
+
+bool CollectChunk(unsigned char* buffer, unsigned int capacity, unsigned int& count,
+                  const unsigned char* data, unsigned int length)
+{
+    // Compared as "length > room" so that no chunk length can wrap the sum.
+    if (count > capacity || length > capacity - count) {
+        return false;
+    }
+    if (length == 0) {
+        return true;
+    }
+    if (count > 0) {
+        std::memcpy(buffer + count, data, length);
+        count += length;
+    } else if (const void* start = std::memchr(data, kFrameStart, length)) {
+        const auto skipped =
+            static_cast<unsigned int>(static_cast<const unsigned char*>(start) - data);
+        std::memcpy(buffer, start, length - skipped);
+        count = length - skipped;
+    }
+    return true;
+}
 
 namespace
 {
-constexpr unsigned int kHeaderSize = 7;
+
+// White space as the C library's isspace sees it in the "C" locale.
+bool IsCSpace(unsigned char c)
+{
+    return c == ' ' || (c >= '\t' && c <= '\r');
 }
 
-int DeltaNHNT::process(unsigned char* data, unsigned int length)
+bool IsDigit(unsigned char c)
 {
-    // A chunk that does not fit behind the buffered bytes ends the exchange.
-    // Compared as "length > room" so that no chunk length can wrap the sum.
-    if (recv_len_ > RECV_BUF_SIZE || length > RECV_BUF_SIZE - recv_len_) {
-        Reset();
-        return 0;
-    }
+    return c >= '0' && c <= '9';
+}
 
-    if (length > 0) {
-        if (recv_len_ > 0) {
-            // A reply is being assembled: everything belongs to it.
-            std::memcpy(recv_buf_ + recv_len_, data, length);
-            recv_len_ += length;
-        } else if (const void* start = std::memchr(data, '~', length)) {
-            // Hunting: a reply starts at the first "~"; what precedes it is noise.
-            const auto skipped =
-                static_cast<unsigned int>(static_cast<const unsigned char*>(start) - data);
-            std::memcpy(recv_buf_, start, length - skipped);
-            recv_len_ = length - skipped;
-        }
-    }
+} // namespace
 
-    if (recv_len_ < kHeaderSize) {
-        return 1;
+bool ReadLengthField(const unsigned char* characters, int& length)
+{
+    const unsigned char* p = characters;
+    const unsigned char* const end = characters + 3;
+    while (p != end && IsCSpace(*p)) {
+        ++p;
     }
+    bool negative = false;
+    if (p != end && (*p == '+' || *p == '-')) {
+        negative = *p == '-';
+        ++p;
+    }
+    if (p == end || !IsDigit(*p)) {
+        return false;
+    }
+    int value = 0;
+    for (; p != end && IsDigit(*p); ++p) {
+        value = value * 10 + (*p - '0');
+    }
+    length = negative ? -value : value;
+    return true;
+}
 
-    if (recv_buf_[1] != static_cast<unsigned char>(reply_addr_[0]) ||
-        recv_buf_[2] != static_cast<unsigned char>(reply_addr_[1]) || recv_buf_[3] != 'D') {
-        Reset();
-        return 0;
+ReplyHeader CheckReplyHeader(const unsigned char* buffer, unsigned int count, const char* address)
+{
+    ReplyHeader header;
+    if (count < kFrameHeaderSize) {
+        header.verdict = ReplyHeader::Verdict::Incomplete;
+        return header;
     }
-
-    // The length characters read as std::stoi reads them: leading blanks, a
-    // sign, digits up to the first non-digit (" 12" and "12;" are 12).
-    try {
-        reply_len_ = std::stoi(std::string(reinterpret_cast<const char*>(recv_buf_) + 4, 3));
-    } catch (const std::exception&) {
-        Reset();
-        return 0;
+    header.verdict = ReplyHeader::Verdict::Bad;
+    if (buffer[1] != static_cast<unsigned char>(address[0]) ||
+        buffer[2] != static_cast<unsigned char>(address[1]) || buffer[3] != kReplyType) {
+        return header;
     }
+    int length = 0;
     // A negative length is a bad header too: no payload can have it.
-    if (reply_len_ < 0) {
-        Reset();
-        return 0;
+    if (!ReadLengthField(buffer + 4, length) || length < 0) {
+        return header;
     }
-
-    if (recv_len_ < static_cast<unsigned int>(reply_len_) + kHeaderSize) {
-        return 1;
-    }
-
-    // Complete.  The payload stays in the buffer for the decoder; the count
-    // drops to 0 so that anything after the reply is discarded.
-    recv_len_ = 0;
-    return DecodeReply();
+    header.verdict = ReplyHeader::Verdict::Length;
+    header.length = length;
+    return header;
 }

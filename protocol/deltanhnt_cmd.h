@@ -8,18 +8,20 @@
 #include <cstddef>
 #include <cstring>
 
+#include "protocol/FrameLayout.h"
+
 template <unsigned char Letters> struct deltanhnt_cmd {
-    static constexpr std::size_t kHeaderSize = 7;
+    static constexpr std::size_t kHeaderSize = kFrameHeaderSize;
     static constexpr std::size_t kSize = kHeaderSize + Letters;
 
     unsigned char bytes[kSize];
 
     // Writes the fixed prefix; the command letters come with the settings.
     deltanhnt_cmd()
-        : bytes{'~',
+        : bytes{static_cast<unsigned char>(kFrameStart),
                 '0',
                 '0',
-                'P',
+                static_cast<unsigned char>(kQueryType),
                 static_cast<unsigned char>('0' + Letters / 100),
                 static_cast<unsigned char>('0' + Letters / 10 % 10),
                 static_cast<unsigned char>('0' + Letters % 10)}

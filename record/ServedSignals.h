@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 
 #include "record/DeltanhntCmdsRply.h"
 
@@ -41,3 +42,11 @@ inline constexpr ServedSignal kServedSignals[] = {
 inline constexpr std::size_t kServedSignalCount =
     sizeof(kServedSignals) / sizeof(kServedSignals[0]);
 static_assert(kServedSignalCount == 16, "sixteen values are served");
+
+// The served signal of that name (an exact, case-sensitive match, in table
+// order), or nullptr when the name is not served.
+const ServedSignal* FindServedSignal(const std::string& name);
+
+// The signal's field of the record as a float: int32 fields converted,
+// float fields as stored.
+float ServedValue(const DeltanhntCmdsRply_t& record, const ServedSignal& signal);

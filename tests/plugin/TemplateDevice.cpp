@@ -1,6 +1,5 @@
 #include "TemplateDevice.h"
 
-#include "alarms/RoundCompletion.ipp"
-#include "device/UniDataSettings.ipp"
+#include "device/UniDataDevice.ipp"
 
 template class UniDataDevice<DeltanhntCmdsRply_t, HalxSPDevice, 7>;
