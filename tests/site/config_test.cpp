@@ -1,0 +1,225 @@
+// The site configuration: a complete file read as written, the defaults, and
+// every mistake a person makes reported with the file, the line and what is
+// wrong.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <unistd.h>
+
+#include "SiteConfig.h"
+#include "support/ParamNames.h"
+
+namespace
+{
+
+using site::ConfigError;
+using site::ParseSiteConfig;
+
+const char* const kGood = R"(// A site of two UPSes.
+{
+    "site": "exchange-7",
+    "database": "/var/lib/halx-host/site.db",
+    /* The first on a USB adapter,
+       the second simulated. */
+    "ups": [
+        {
+            "name": "ups1",
+            "description": "Row A, rack 3",
+            "port": "/dev/ttyUSB0",
+            "data_id": 7,
+            "settings": { "appSetting": { "b_mode": 3 } },
+            "interval": 2.5,
+            "reply_timeout": 1,
+            "stale_after": 30,
+        },
+        {
+            "name": "ups2",
+            "sim": { "values": { "BattryVlt": "265.0", "InptFail": 1 }, "noise": 16,
+                     "chunk": 3, "pace": true, "drift": false, "seed": 9,
+                     "script": "mains-failure.ups" }
+        }
+    ],
+    "nut": {
+        "listen": ["127.0.0.1:3493", "[::1]:13493"],
+        "users": [ { "name": "monuser", "password": "secret", "role": "secondary" },
+                   { "name": "admin", "password": "s3cret", "role": "primary" } ]
+    }
+}
+)";
+
+TEST(SiteConfig, ReadsEverySettingOfAGoodFile)
+{
+    const site::SiteConfig c = ParseSiteConfig(kGood, "site.conf");
+    EXPECT_EQ(c.site, "exchange-7");
+    EXPECT_EQ(c.database, "/var/lib/halx-host/site.db");
+    ASSERT_EQ(c.ups.size(), 2U);
+    const site::UpsConfig& a = c.ups[0];
+    EXPECT_EQ(a.name, "ups1");
+    EXPECT_EQ(a.description, "Row A, rack 3");
+    EXPECT_EQ(a.port, "/dev/ttyUSB0");
+    EXPECT_FALSE(a.sim);
+    EXPECT_EQ(a.data_id, 7U);
+    EXPECT_EQ(a.settings["appSetting"]["b_mode"].asInt(), 3);
+    EXPECT_EQ(a.interval.count(), 2500);
+    EXPECT_EQ(a.reply_timeout.count(), 1000);
+    EXPECT_EQ(a.stale_after.count(), 30);
+    EXPECT_EQ(a.line, 8); // the entry's opening brace
+    const site::UpsConfig& b = c.ups[1];
+    ASSERT_TRUE(b.sim);
+    EXPECT_TRUE(b.port.empty());
+    EXPECT_EQ(b.sim->values.at("BattryVlt"), "265.0");
+    EXPECT_EQ(b.sim->values.at("InptFail"), "1");
+    EXPECT_EQ(b.sim->noise, 16U);
+    EXPECT_EQ(b.sim->chunk, 3U);
+    EXPECT_TRUE(b.sim->pace);
+    EXPECT_FALSE(b.sim->drift);
+    EXPECT_EQ(b.sim->seed, 9U);
+    EXPECT_EQ(b.sim->script, "mains-failure.ups");
+    // Defaults.
+    EXPECT_EQ(b.data_id, 1U);
+    EXPECT_EQ(b.interval.count(), 5000);
+    EXPECT_EQ(b.reply_timeout.count(), 2000);
+    EXPECT_EQ(b.stale_after.count(), 60);
+    EXPECT_TRUE(b.settings.isObject() && b.settings.empty());
+    ASSERT_EQ(c.nut.listen.size(), 2U);
+    EXPECT_EQ(c.nut.listen[0].host, "127.0.0.1");
+    EXPECT_EQ(c.nut.listen[0].port, 3493);
+    EXPECT_EQ(c.nut.listen[1].host, "::1");
+    EXPECT_EQ(c.nut.listen[1].port, 13493);
+    ASSERT_EQ(c.nut.users.size(), 2U);
+    EXPECT_FALSE(c.nut.users[0].primary);
+    EXPECT_TRUE(c.nut.users[1].primary);
+}
+
+TEST(SiteConfig, SmallestFileTakesTheDefaults)
+{
+    const site::SiteConfig c = ParseSiteConfig(R"({"ups": [{"name": "u", "sim": true}]})", "s");
+    ASSERT_EQ(c.ups.size(), 1U);
+    EXPECT_TRUE(c.ups[0].sim);
+    EXPECT_FALSE(c.site.empty()) << "the host name";
+    EXPECT_TRUE(c.database.empty());
+    EXPECT_TRUE(c.nut.enabled);
+    ASSERT_EQ(c.nut.listen.size(), 1U);
+    EXPECT_EQ(c.nut.listen[0].text, "127.0.0.1:3493");
+    EXPECT_TRUE(c.nut.users.empty());
+}
+
+struct BadRow {
+    const char* name;
+    const char* text;
+    const char* message; // what the one line says, from the file name on
+};
+
+class BadConfig : public testing::TestWithParam<BadRow>
+{
+};
+
+TEST_P(BadConfig, IsReportedWithFileLineAndProblem)
+{
+    try {
+        ParseSiteConfig(GetParam().text, "site.conf");
+        FAIL() << "accepted";
+    } catch (const ConfigError& e) {
+        const std::string what = e.what();
+        EXPECT_EQ(what.find('\n'), std::string::npos) << what;
+        EXPECT_EQ(what.rfind(GetParam().message, 0), 0U) << what;
+    }
+}
+
+const BadRow kBad[] = {
+    {"Syntax", "{\n \"ups\": [\n {\"name\": \"a\" \"sim\": true}]}", "site.conf:3: "},
+    {"NotAnObject", "[1, 2]", "site.conf:1: the file: expected an object"},
+    {"Empty", "", "site.conf:1: "},
+    {"UnknownTopKey", "{\"ups\": [{\"name\": \"a\", \"sim\": true}],\n \"mqtt2\": 1}",
+     "site.conf:2: the file: unknown key \"mqtt2\""},
+    {"UnknownUpsKey", "{\"ups\": [{\"name\": \"a\",\n \"sim\": true,\n \"intervl\": 3}]}",
+     "site.conf:3: ups \"a\": unknown key \"intervl\""},
+    {"NoUps", "{}", "site.conf:1: no \"ups\" list"},
+    {"EmptyUps", "{\"ups\": []}", "site.conf:1: ups: expected a list of at least one UPS"},
+    {"NoName", "{\"ups\": [{\"sim\": true}]}", "site.conf:1: ups entry 1: needs a \"name\""},
+    {"BadName", "{\"ups\": [{\"name\": \"a b\", \"sim\": true}]}",
+     "site.conf:1: ups entry 1: name \"a b\" must be"},
+    {"DuplicateName",
+     "{\"ups\": [\n{\"name\": \"a\", \"sim\": true},\n{\"name\": \"a\", \"sim\": true}]}",
+     "site.conf:3: ups \"a\" appears twice (first at line 2)"},
+    {"TwoOnOnePort",
+     "{\"ups\": [\n{\"name\": \"a\", \"port\": \"/dev/ttyS9\"},\n"
+     "{\"name\": \"b\", \"port\": \"/dev/ttyS9\"}]}",
+     "site.conf:3: ups \"b\": port /dev/ttyS9 is already polled by the entry at line 2"},
+    {"NeitherPortNorSim", "{\"ups\": [{\"name\": \"a\"}]}",
+     "site.conf:1: ups \"a\": give either a \"port\""},
+    {"BothPortAndSim", "{\"ups\": [{\"name\": \"a\", \"port\": \"/dev/x\", \"sim\": true}]}",
+     "site.conf:1: ups \"a\": give either a \"port\""},
+    {"SimFalse", "{\"ups\": [{\"name\": \"a\", \"sim\": false}]}",
+     "site.conf:1: ups \"a\": \"sim\": true, or an object"},
+    {"IntervalText", "{\"ups\": [{\"name\": \"a\", \"sim\": true, \"interval\": \"5\"}]}",
+     "site.conf:1: ups \"a\" interval (seconds): expected a number"},
+    {"IntervalZero", "{\"ups\": [{\"name\": \"a\", \"sim\": true, \"interval\": 0}]}",
+     "site.conf:1: ups \"a\" interval (seconds): 0 is out of range"},
+    {"DataIdNegative", "{\"ups\": [{\"name\": \"a\", \"sim\": true, \"data_id\": -1}]}",
+     "site.conf:1: ups \"a\" data_id: -1 is out of range"},
+    {"DataIdFraction", "{\"ups\": [{\"name\": \"a\", \"sim\": true, \"data_id\": 1.5}]}",
+     "site.conf:1: ups \"a\" data_id: expected a whole number"},
+    {"SettingsNotObject", "{\"ups\": [{\"name\": \"a\", \"sim\": true, \"settings\": []}]}",
+     "site.conf:1: ups \"a\" settings: expected an object"},
+    {"SimNoiseTooMuch", "{\"ups\": [{\"name\": \"a\", \"sim\": {\"noise\": 9000}}]}",
+     "site.conf:1: ups \"a\" sim noise: 9000 is out of range"},
+    {"SimUnknownKey", "{\"ups\": [{\"name\": \"a\", \"sim\": {\"nosie\": 1}}]}",
+     "site.conf:1: ups \"a\" sim: unknown key \"nosie\""},
+    {"SimValueArray", "{\"ups\": [{\"name\": \"a\", \"sim\": {\"values\": {\"X\": []}}}]}",
+     "site.conf:1: ups \"a\" sim value X: expected a number"},
+    {"ListenNoPort",
+     "{\"ups\": [{\"name\": \"a\", \"sim\": true}], \"nut\": {\"listen\": [\"x\"]}}",
+     "site.conf:1: nut listen: \"x\": expected HOST:PORT"},
+    {"ListenPortTooBig",
+     "{\"ups\": [{\"name\": \"a\", \"sim\": true}], \"nut\": {\"listen\": [\"h:70000\"]}}",
+     "site.conf:1: nut listen: \"h:70000\": the port must be a number"},
+    {"UserWithoutPassword",
+     "{\"ups\": [{\"name\": \"a\", \"sim\": true}], \"nut\": {\"users\": [{\"name\": \"m\"}]}}",
+     "site.conf:1: nut user: needs a \"name\" and a \"password\""},
+    {"UserBadRole",
+     "{\"ups\": [{\"name\": \"a\", \"sim\": true}], \"nut\": {\"users\": "
+     "[{\"name\": \"m\", \"password\": \"p\", \"role\": \"master\"}]}}",
+     "site.conf:1: nut user role: \"primary\" or \"secondary\", not \"master\""},
+    {"DuplicateKey", "{\"ups\": [{\"name\": \"a\", \"name\": \"b\", \"sim\": true}]}",
+     "site.conf:1: "},
+};
+INSTANTIATE_TEST_SUITE_P(Files, BadConfig, testing::ValuesIn(kBad), RowName());
+
+TEST(SiteConfig, TwoNamesOfOnePortAreOnePort)
+{
+    char dir[] = "/tmp/site-config-XXXXXX";
+    ASSERT_NE(::mkdtemp(dir), nullptr);
+    const std::string device = std::string(dir) + "/ttyFAKE";
+    const std::string alias = std::string(dir) + "/by-id";
+    std::ofstream(device).put('x');
+    ASSERT_EQ(::symlink(device.c_str(), alias.c_str()), 0);
+    const std::string text = "{\"ups\": [{\"name\": \"a\", \"port\": \"" + device +
+                             "\"},\n{\"name\": \"b\", \"port\": \"" + alias + "\"}]}";
+    EXPECT_THROW(ParseSiteConfig(text, "s"), ConfigError);
+    ::unlink(alias.c_str());
+    ::unlink(device.c_str());
+    ::rmdir(dir);
+}
+
+TEST(SiteConfig, MissingFileNamesItAndTheReason)
+{
+    try {
+        site::LoadSiteConfig("/nonexistent/site.conf");
+        FAIL();
+    } catch (const ConfigError& e) {
+        EXPECT_EQ(std::string(e.what()),
+                  "/nonexistent/site.conf: cannot read the site configuration: No such file or "
+                  "directory");
+    }
+}
+
+TEST(SiteConfig, ShippedExampleIsValid)
+{
+    const site::SiteConfig c = site::LoadSiteConfig(SITE_CONF_EXAMPLE);
+    EXPECT_GE(c.ups.size(), 2U);
+}
+
+} // namespace

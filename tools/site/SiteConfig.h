@@ -1,0 +1,93 @@
+// The site configuration: one file a person edits, JSON with comments
+// (// and /* */), naming every UPS of the site and the listeners that serve
+// their data.  Read with jsoncpp; every mistake is reported as
+// "FILE:LINE: what is wrong" and nothing starts.  docs/SITE.md describes the
+// file; tools/site/site.conf.example is a complete example.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include <json/value.h>
+
+namespace site
+{
+
+// A configuration that cannot be used; what() is one line,
+// "FILE:LINE: problem" (or "FILE: problem" where no line applies).
+class ConfigError : public std::runtime_error
+{
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// The built-in simulated UPS of an entry, instead of a serial port.
+struct SimConfig {
+    // Reply fields by name, as text: a wire integer ("2650") or, for a
+    // tenths field, a decimal ("265.0").  Checked by the simulator.
+    std::map<std::string, std::string> values;
+    std::size_t noise = 0;  // random bytes before every reply
+    std::size_t chunk = 0;  // replies in pieces of this size (0: whole)
+    bool pace = false;      // bytes at the line's real rate
+    bool drift = true;      // measurements wander around their nominal values
+    std::uint32_t seed = 1; // drift and noise repeatable
+    std::string script;     // a scenario script file, empty: none
+};
+
+struct UpsConfig {
+    std::string name;        // unique in the site: [A-Za-z0-9_.-]+
+    std::string description; // for people and the protocol's UPSDESC
+    std::string port;        // serial device; empty when `sim` is set
+    std::optional<SimConfig> sim;
+    std::uint32_t data_id = 1;
+    Json::Value settings = Json::Value(Json::objectValue); // handed to InitSetting
+    std::chrono::milliseconds interval{5000};              // between poll cycles
+    std::chrono::milliseconds reply_timeout{2000};         // silence that ends a cycle as stalled
+    std::chrono::seconds stale_after{60};                  // data older than this is not served
+    int line = 0;                                          // where the entry starts in the file
+};
+
+// A listen address, "HOST:PORT" ("127.0.0.1:3493", "[::1]:3493").
+struct ListenAddress {
+    std::string host;
+    std::uint16_t port = 0;
+    std::string text; // as written
+};
+
+struct NutUser {
+    std::string name;
+    std::string password;
+    bool primary = false; // may attach as primary (FSD); else secondary only
+};
+
+struct NutConfig {
+    bool enabled = true;
+    std::vector<ListenAddress> listen; // default 127.0.0.1:3493
+    std::vector<NutUser> users;
+};
+
+struct SiteConfig {
+    std::string path;     // the file it was read from
+    std::string site;     // the site's name (default: the host name)
+    std::string database; // the site's SQLite database (history); empty: none
+    std::vector<UpsConfig> ups;
+    NutConfig nut;
+};
+
+// Reads and checks the file.  Throws ConfigError: syntax errors (with
+// jsoncpp's own description), unknown keys, values of the wrong type or out
+// of range, a duplicate UPS name, two entries on one port, a bad listen
+// address, an entry with neither a port nor a simulated UPS or both.
+SiteConfig LoadSiteConfig(const std::string& path);
+// The same from text already read; `path` names it in messages.
+SiteConfig ParseSiteConfig(const std::string& text, const std::string& path);
+
+// "HOST:PORT"; throws ConfigError (message without file and line).
+ListenAddress ParseListenAddress(const std::string& text);
+
+} // namespace site
