@@ -10,7 +10,7 @@
 
 #include "AllocationCounter.h"
 #include "CycleDriver.h"
-#include "halx/CallLog.h"
+#include "support/CallLog.h"
 
 namespace
 {
@@ -50,9 +50,9 @@ void BM_Cycle(benchmark::State& state, Delivery delivery)
 BENCHMARK_CAPTURE(BM_Cycle, whole, Delivery::Whole);
 BENCHMARK_CAPTURE(BM_Cycle, bytewise, Delivery::Bytewise);
 
-// The same cycle with the stand-in host's CallLog attached, cleared before
-// every cycle: adds the cost of recording every host call (what the tests
-// and halx-host's views use), which a monitoring unit does not pay.
+// The same cycle with the tests' CallLog attached, cleared before every
+// cycle: adds the cost of recording every host call (what the tests pay),
+// which a monitoring unit does not pay.
 void BM_CycleCallLog(benchmark::State& state, Delivery delivery)
 {
     const StdoutToDevNull quiet;

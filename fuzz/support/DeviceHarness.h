@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "device/DeltaNHNT.h"
-#include "halx/CallLog.h"
+#include "support/CallLog.h"
 
 // Data identifier the fuzz targets give their devices.
 inline constexpr unsigned int kFuzzDataId = 5035;

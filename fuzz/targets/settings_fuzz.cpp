@@ -22,7 +22,7 @@
 #include <json/value.h>
 
 #include "device/DeltaNHNT.h"
-#include "halx/CallLog.h"
+#include "support/CallLog.h"
 #include "support/DeviceHarness.h"
 #include "support/FuzzCheck.h"
 

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "device/DeltaNHNT.h"
-#include "halx/CallLog.h"
+#include "support/CallLog.h"
 #include "support/Packed.h"
 #include "support/PluginLoader.h"
 #include "support/Replies.h"

@@ -9,7 +9,7 @@
 
 #include <json/value.h>
 
-#include "halx/CallLog.h"
+#include "support/CallLog.h"
 #include "support/PluginLoader.h"
 #include "support/Replies.h"
 

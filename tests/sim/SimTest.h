@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "halx/CallLog.h"
 #include "halx/HalxSPDevice.h"
+#include "support/CallLog.h"
 #include "upssim/Responder.h"
 
 namespace simtest

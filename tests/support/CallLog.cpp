@@ -1,4 +1,4 @@
-#include "halx/CallLog.h"
+#include "support/CallLog.h"
 
 #include <sstream>
 

@@ -1,5 +1,5 @@
-// Stand-in host only: an observer that records every host operation a device
-// calls, in one ordered log, so that a test can assert whole sequences.
+// A host observer for tests: records every host operation a device calls,
+// in one ordered log, so that a test can assert whole sequences.
 #pragma once
 
 #include <cstdint>
@@ -8,9 +8,8 @@
 #include <vector>
 
 #include "halx/HostObserver.h"
-#include "halx/host_api.h"
 
-struct HALX_API HostCall {
+struct HostCall {
     enum class Op {
         RefreshStatus,
         SendData,
@@ -45,7 +44,7 @@ struct HALX_API HostCall {
     std::string Describe() const;
 };
 
-class HALX_API CallLog : public HostObserver
+class CallLog : public HostObserver
 {
 public:
     std::vector<HostCall> calls;
