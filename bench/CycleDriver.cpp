@@ -17,8 +17,9 @@ CycleDriver::CycleDriver(HostObserver* observer) : device_(std::make_unique<Delt
     device_->SetObserver(observer != nullptr ? observer : &round_counter_);
     device_->SetDataId(1);
     device_->InitSetting(Json::Value(Json::objectValue));
-    for (const std::string& reply : HealthyReplies()) {
-        replies_.emplace_back(reply.begin(), reply.end());
+    for (const CycleReply& reply : HealthyCycle()) {
+        replies_.emplace_back(reply.framed.begin(), reply.framed.end());
+        states_.push_back(reply.state);
     }
 }
 
@@ -50,7 +51,7 @@ int CycleDriver::RunCycle(Delivery delivery)
 int CycleDriver::DecodeReply(std::size_t index)
 {
     HalxSPDevice& dev = *device_;
-    dev.SetCommandState(kReplyStates[index]);
+    dev.SetCommandState(states_[index]);
     std::vector<unsigned char>& reply = replies_[index];
     return dev.process(reply.data(), static_cast<unsigned int>(reply.size()));
 }

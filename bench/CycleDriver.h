@@ -1,6 +1,7 @@
 // One UPS device as the benchmarks drive it: a DeltaNHNT configured as the
 // host configures it, attached to a host observer that does nothing but
-// count completed rounds, and the replies of one healthy poll cycle.
+// count completed rounds, and the replies of one healthy poll cycle
+// (tests/support/Replies.h).
 #pragma once
 
 #include <cstddef>
@@ -15,13 +16,6 @@ class DeltaNHNT;
 // How the replies reach process(): each reply in one chunk, or one byte per
 // call (a host that wakes on every received byte of the 2400-baud line).
 enum class Delivery { Whole, Bytewise };
-
-// The nine replies of a cycle in poll order, with the command state in which
-// each is decoded.
-inline constexpr std::size_t kReplyCount = 9;
-inline constexpr const char* kReplyNames[kReplyCount] = {"MNU", "MOD", "RAT", "STB", "STI",
-                                                         "STO", "STP", "STA", "VER"};
-inline constexpr int kReplyStates[kReplyCount] = {1, 2, 3, 5, 6, 7, 8, 9, 13};
 
 // The host side of the benchmarks: every host operation is the stand-in
 // host's own, and the observer it forwards to keeps only a round count.
@@ -62,8 +56,10 @@ public:
 private:
     RoundCounter round_counter_;
     std::unique_ptr<DeltaNHNT> device_;
-    // process() takes a writable buffer, so each reply keeps its own copy.
+    // process() takes a writable buffer, so each reply keeps its own copy,
+    // with the command state in which it is decoded.
     std::vector<std::vector<unsigned char>> replies_;
+    std::vector<int> states_;
 };
 
 // Points standard output (file descriptor 1) at /dev/null while it lives:

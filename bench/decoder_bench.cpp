@@ -8,6 +8,7 @@
 
 #include "AllocationCounter.h"
 #include "CycleDriver.h"
+#include "support/Replies.h"
 
 namespace
 {
@@ -24,8 +25,8 @@ void BM_Decode(benchmark::State& state, std::size_t index)
     }
     const AllocationTally used = AllocationsSoFar() - before;
 
-    // MNU must have passed its manufacturer check (state 2 afterwards).
-    if (index == 0 && driver.device().CommandState() != kReplyStates[1]) {
+    // MNU must have passed its manufacturer check (the MOD state afterwards).
+    if (index == 0 && driver.device().CommandState() != HealthyCycle()[1].state) {
         state.SkipWithError("the MNU reply was refused");
         return;
     }

@@ -27,31 +27,6 @@ int HarnessDevice::Feed(const std::string& bytes)
     return Feed(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
 }
 
-const std::vector<std::string>& HealthyCycleReplies()
-{
-    static const std::vector<std::string> replies = [] {
-        const char* const payloads[] = {
-            "DELTA",
-            "NH-PLUS 20K",
-            "220;500;220;500;20000;16000;1;3;3;1;1;1;1;2;240;2400;2200;1800;1500;1200;1000",
-            "0;0;0;0;120;100;2712;0;25;0",
-            "1;500;2205;123;2700;499;2210;120;2650;501;2198;118",
-            "0;500;1;2200;115;2530;45;2201;116;2540;46;2199;114;2520;44",
-            "500;1;2205;10;220;2206;11;230;2207;12;240",
-            "0;1;0;0;0;0;0;0;0;0;0;0;0;0;0;0;0;0;0",
-            "V1.23",
-        };
-        std::vector<std::string> framed;
-        for (const char* payload : payloads) {
-            char length[24];
-            std::snprintf(length, sizeof length, "%03zu", std::strlen(payload));
-            framed.push_back(std::string("~00D") + length + payload);
-        }
-        return framed;
-    }();
-    return replies;
-}
-
 bool SameRecord(const DeltanhntCmdsRply_t& a, const DeltanhntCmdsRply_t& b)
 {
     return std::memcmp(&a, &b, kRoundTimeOffset) == 0;

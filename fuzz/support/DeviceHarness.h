@@ -1,5 +1,5 @@
-// What the fuzz targets share: a device wired to a recording host, one
-// healthy poll cycle, and exact comparison of host call logs.
+// What the fuzz targets share: a device wired to a recording host and exact
+// comparison of host call logs.
 #pragma once
 
 #include <cstddef>
@@ -27,9 +27,6 @@ struct HarnessDevice {
     int Feed(const std::uint8_t* data, std::size_t length);
     int Feed(const std::string& bytes);
 };
-
-// The nine replies of one healthy poll cycle, framed, in poll order.
-const std::vector<std::string>& HealthyCycleReplies();
 
 // True when the two records are equal apart from the time stamp.
 bool SameRecord(const DeltanhntCmdsRply_t& a, const DeltanhntCmdsRply_t& b);

@@ -35,6 +35,7 @@
 #include "support/DeviceHarness.h"
 #include "support/FramingModel.h"
 #include "support/FuzzCheck.h"
+#include "support/Replies.h"
 
 namespace
 {
@@ -97,7 +98,7 @@ const Reference& HealthyReference()
         HarnessDevice fresh;
         fresh.log.Clear();
         fresh.device.RefreshStatus();
-        for (const std::string& reply : HealthyCycleReplies()) {
+        for (const std::string& reply : HealthyReplies()) {
             fresh.Feed(reply);
         }
         return Reference{fresh.log.calls, fresh.device.record()};
@@ -221,7 +222,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     chunked.log.Clear();
     chunked.device.RefreshStatus();
-    const std::vector<std::string>& healthy = HealthyCycleReplies();
+    const std::vector<std::string>& healthy = HealthyReplies();
     for (std::size_t i = 0; i < healthy.size(); ++i) {
         const int result = chunked.Feed(healthy[i]);
         FUZZ_CHECK(result == (i + 1 == healthy.size() ? 0 : 1),
