@@ -173,7 +173,7 @@ TEST_P(FieldPlacement, FieldNGoesToTheNthFieldOfTheReply)
             ADD_FAILURE() << f.name;
         }
     }
-    EXPECT_EQ(log_.Frames(), std::vector<std::string>{c.next_frame});
+    EXPECT_EQ(log().Frames(), std::vector<std::string>{c.next_frame});
 }
 
 // clang-format off
@@ -228,12 +228,12 @@ INSTANTIATE_TEST_SUITE_P(Replies, FieldCount, ::testing::ValuesIn(kGroups), RowN
 TEST_F(Decoders, EmptyRatingsReplyZeroesAllRatingsAndPollGoesOn)
 {
     FeedInState(3, HealthyPayloads()[2]);
-    log_.Clear();
+    log().Clear();
     EXPECT_EQ(FeedInState(3, ""), 1);
     for (std::size_t off = 36; off < 114; ++off) {
         EXPECT_EQ(At<std::uint8_t>(off), 0) << off;
     }
-    EXPECT_EQ(log_.Frames(), std::vector<std::string>{"~00P003STB"});
+    EXPECT_EQ(log().Frames(), std::vector<std::string>{"~00P003STB"});
     EXPECT_EQ(dev().CommandState(), 5);
 }
 
@@ -258,7 +258,7 @@ TEST_F(Decoders, BatteryReplyExample)
     EXPECT_EQ(Val(rec().BattryCrrent), 0.0F);
     EXPECT_EQ(Val(rec().BattryTmp), 25);
     EXPECT_EQ(dev().CommandState(), 6);
-    EXPECT_EQ(log_.Frames(), std::vector<std::string>{"~00P003STI"});
+    EXPECT_EQ(log().Frames(), std::vector<std::string>{"~00P003STI"});
 }
 
 struct FlagCase {
@@ -318,7 +318,7 @@ TEST_F(Decoders, InputReplyNeverTouchesTheReservedBytesBehindIt)
 TEST_F(Decoders, OutputReplyWithThreeFieldsZeroesTheLines)
 {
     FeedInState(7, HealthyPayloads()[5]);
-    log_.Clear();
+    log().Clear();
     EXPECT_EQ(FeedInState(7, "2;600;3"), 1);
     EXPECT_EQ(Val(rec().OutptSrc), 2);
     EXPECT_EQ(Val(rec().OutptFrq), 60.0F);
@@ -326,7 +326,7 @@ TEST_F(Decoders, OutputReplyWithThreeFieldsZeroesTheLines)
     for (std::size_t off = 204; off < 252; ++off) {
         EXPECT_EQ(At<std::uint8_t>(off), 0) << off;
     }
-    EXPECT_EQ(log_.Frames(), std::vector<std::string>{"~00P003STP"});
+    EXPECT_EQ(log().Frames(), std::vector<std::string>{"~00P003STP"});
 }
 
 TEST_F(Decoders, ReplyOutOfTurnIsDecodedByTheCurrentState)
@@ -335,7 +335,7 @@ TEST_F(Decoders, ReplyOutOfTurnIsDecodedByTheCurrentState)
     EXPECT_EQ(FeedInState(5, "DELTA;7"), 1);
     EXPECT_EQ(Val(rec().StbByte0), 0);
     EXPECT_EQ(Val(rec().StbByte1), 7);
-    EXPECT_EQ(log_.Frames(), std::vector<std::string>{"~00P003STI"});
+    EXPECT_EQ(log().Frames(), std::vector<std::string>{"~00P003STI"});
 }
 
 // ---- texts ----------------------------------------------------------------
@@ -367,7 +367,7 @@ TEST_P(Texts, ManufacturerModelAndVersion)
     EXPECT_EQ(std::string(rec().UpsMod, 16), c.stored);
     EXPECT_EQ(FeedInState(13, c.payload), 0);
     EXPECT_EQ(std::string(rec().UpsVer, 16), c.stored);
-    EXPECT_EQ(log_.Frames(), (std::vector<std::string>{"~00P003MOD", "~00P003RAT"}));
+    EXPECT_EQ(log().Frames(), (std::vector<std::string>{"~00P003MOD", "~00P003RAT"}));
 }
 
 INSTANTIATE_TEST_SUITE_P(Copy, Texts, ::testing::ValuesIn(kTexts), RowName());
@@ -405,14 +405,14 @@ TEST_P(Manufacturer, OnlyADeltaUpsIsPolledFurther)
 {
     const ManufacturerCase& c = GetParam();
     dev().RefreshStatus();
-    log_.Clear();
+    log().Clear();
     const int result = Feed(Reply(c.payload));
     if (c.accepted) {
         EXPECT_EQ(result, 1);
-        EXPECT_EQ(log_.Lines(), std::vector<std::string>{"SendData ~00P003MOD state=2"});
+        EXPECT_EQ(log().Lines(), std::vector<std::string>{"SendData ~00P003MOD state=2"});
     } else {
         EXPECT_EQ(result, 0);
-        EXPECT_EQ(log_.Lines(), std::vector<std::string>{"Reset"});
+        EXPECT_EQ(log().Lines(), std::vector<std::string>{"Reset"});
         EXPECT_EQ(dev().CommandState(), 1);
     }
     // The text is kept either way.

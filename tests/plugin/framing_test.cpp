@@ -18,12 +18,11 @@ protected:
     // reply shows as one more frame sent.
     void SetUp() override
     {
-        DeviceFixture::SetUp();
         dev().RefreshStatus();
-        log_.Clear();
+        log().Clear();
     }
-    std::vector<std::string> Sent() const { return log_.Frames(); }
-    bool WasReset() const { return !log_.Lines(HostCall::Op::Reset).empty(); }
+    std::vector<std::string> Sent() const { return log().Frames(); }
+    bool WasReset() const { return log().Count(HostCall::Op::Reset) > 0; }
 };
 
 // A reply split into two chunks at every position gives the same record as
@@ -71,14 +70,14 @@ TEST_F(Framing, WholeCycleByteByByteGivesTheSameRecordAsWholeReplies)
 {
     RunHealthyCycle();
     const std::vector<std::uint8_t> whole = RecordBytes();
-    log_.Clear();
+    log().Clear();
     dev().RefreshStatus();
     for (const std::string& reply : HealthyReplies()) {
         for (char c : reply) {
             Feed(std::string(1, c));
         }
     }
-    EXPECT_EQ(log_.Lines(HostCall::Op::SendSP).size(), 1U);
+    EXPECT_EQ(log().Lines(HostCall::Op::SendSP).size(), 1U);
     const std::vector<std::uint8_t> bytewise = RecordBytes();
     EXPECT_TRUE(std::equal(whole.begin(), whole.begin() + 331, bytewise.begin()));
 }
@@ -149,7 +148,7 @@ TEST_F(Framing, ZeroLengthNullChunkChangesNothing)
 {
     EXPECT_EQ(dev().process(nullptr, 0), 1);
     EXPECT_EQ(dev().ReceivedCount(), 0U);
-    EXPECT_TRUE(log_.calls.empty());
+    EXPECT_TRUE(log().calls.empty());
 }
 
 TEST_F(Framing, LengthBelowNineHundredNinetyNineIsReadExactly)
@@ -240,7 +239,7 @@ TEST_F(Framing, ReplyInAStateWithoutDecoderIsDropped)
         EXPECT_EQ(dev().ReceivedCount(), 0U);
         EXPECT_EQ(dev().CommandState(), state);
     }
-    EXPECT_TRUE(log_.calls.empty());
+    EXPECT_TRUE(log().calls.empty());
 }
 
 TEST_F(Framing, RefreshDoesNotEmptyTheBuffer)
