@@ -1,27 +1,13 @@
-// One UPS device as the benchmarks drive it: a DeltaNHNT configured as the
-// host configures it, attached to a host observer that does nothing but
-// count completed rounds, and the replies of one healthy poll cycle.
+// The device as the benchmarks drive it: the plug-in's DeltaNHNT linked into
+// the program, configured as the host configures it (the tests' TestDevice),
+// attached to a host observer that does nothing but count completed rounds.
 #pragma once
 
 #include <cstddef>
-#include <memory>
-#include <vector>
 
-#include "halx/HalxSPDevice.h"
 #include "halx/HostObserver.h"
-
-class DeltaNHNT;
-
-// How the replies reach process(): each reply in one chunk, or one byte per
-// call (a host that wakes on every received byte of the 2400-baud line).
-enum class Delivery { Whole, Bytewise };
-
-// The nine replies of a cycle in poll order, with the command state in which
-// each is decoded.
-inline constexpr std::size_t kReplyCount = 9;
-inline constexpr const char* kReplyNames[kReplyCount] = {"MNU", "MOD", "RAT", "STB", "STI",
-                                                         "STO", "STP", "STA", "VER"};
-inline constexpr int kReplyStates[kReplyCount] = {1, 2, 3, 5, 6, 7, 8, 9, 13};
+#include "support/LinkedDevice.h"
+#include "support/TestDevice.h"
 
 // The host side of the benchmarks: every host operation is the stand-in
 // host's own, and the observer it forwards to keeps only a round count.
@@ -37,33 +23,11 @@ public:
     }
 };
 
-class CycleDriver
-{
-public:
-    // observer: the host observer to attach; nullptr attaches round_counter().
-    explicit CycleDriver(HostObserver* observer = nullptr);
-    ~CycleDriver();
-    CycleDriver(const CycleDriver&) = delete;
-    CycleDriver& operator=(const CycleDriver&) = delete;
-
-    // RefreshStatus, then the nine replies through process(); returns the
-    // result of the last process() call (0 once the cycle has completed).
-    int RunCycle(Delivery delivery);
-    // One reply, whole, decoded in its own command state; returns process()'s
-    // result.  index: 0 (MNU) to 8 (VER).
-    int DecodeReply(std::size_t index);
-
-    HalxSPDevice& device();
-    const DeltaNHNT& ups() const { return *device_; }
-    RoundCounter& round_counter() { return round_counter_; }
-    // Bytes of one cycle's replies on the line.
-    std::size_t ReplyBytes() const;
-
-private:
-    RoundCounter round_counter_;
-    std::unique_ptr<DeltaNHNT> device_;
-    // process() takes a writable buffer, so each reply keeps its own copy.
-    std::vector<std::vector<unsigned char>> replies_;
+// A linked-in device reporting to a RoundCounter.  Cycles run with
+// device.RunHealthyCycle(), single replies with device.FeedHealthyReply().
+struct CycleDriver {
+    RoundCounter round_counter;
+    TestDevice device{LinkedDevice(), &round_counter};
 };
 
 // Points standard output (file descriptor 1) at /dev/null while it lives:

@@ -10,7 +10,7 @@
 
 #include "AllocationCounter.h"
 #include "CycleDriver.h"
-#include "halx/CallLog.h"
+#include "support/CallLog.h"
 
 namespace
 {
@@ -30,40 +30,40 @@ void BM_Cycle(benchmark::State& state, Delivery delivery)
     const StdoutToDevNull quiet;
     CycleDriver driver;
     // One cycle first, so that the figures show the steady state.
-    driver.RunCycle(delivery);
-    const std::size_t rounds_before = driver.round_counter().rounds;
+    driver.device.RunHealthyCycle(delivery);
+    const std::size_t rounds_before = driver.round_counter.rounds;
 
     const AllocationTally before = AllocationsSoFar();
     for (auto _ : state) {
-        benchmark::DoNotOptimize(driver.RunCycle(delivery));
+        benchmark::DoNotOptimize(driver.device.RunHealthyCycle(delivery));
     }
     const AllocationTally used = AllocationsSoFar() - before;
 
     const auto cycles = static_cast<std::size_t>(state.iterations());
-    if (driver.round_counter().rounds - rounds_before != cycles) {
+    if (driver.round_counter.rounds - rounds_before != cycles) {
         state.SkipWithError("a cycle did not complete");
         return;
     }
     SetAllocationCounters(state, used);
-    state.counters["reply_bytes"] = static_cast<double>(driver.ReplyBytes());
+    state.counters["reply_bytes"] = static_cast<double>(driver.device.HealthyCycleBytes());
 }
 BENCHMARK_CAPTURE(BM_Cycle, whole, Delivery::Whole);
 BENCHMARK_CAPTURE(BM_Cycle, bytewise, Delivery::Bytewise);
 
-// The same cycle with the stand-in host's CallLog attached, cleared before
-// every cycle: adds the cost of recording every host call (what the tests
-// and halx-host's views use), which a monitoring unit does not pay.
+// The same cycle with the tests' CallLog attached, cleared before every
+// cycle: adds the cost of recording every host call (what the tests pay),
+// which a monitoring unit does not pay.
 void BM_CycleCallLog(benchmark::State& state, Delivery delivery)
 {
     const StdoutToDevNull quiet;
-    CallLog log;
-    CycleDriver driver(&log);
-    driver.RunCycle(delivery);
+    TestDevice device(LinkedDevice());
+    CallLog& log = device.log();
+    device.RunHealthyCycle(delivery);
 
     const AllocationTally before = AllocationsSoFar();
     for (auto _ : state) {
         log.Clear();
-        benchmark::DoNotOptimize(driver.RunCycle(delivery));
+        benchmark::DoNotOptimize(device.RunHealthyCycle(delivery));
     }
     const AllocationTally used = AllocationsSoFar() - before;
 

@@ -8,6 +8,7 @@
 
 #include "AllocationCounter.h"
 #include "CycleDriver.h"
+#include "support/Replies.h"
 
 namespace
 {
@@ -16,16 +17,16 @@ void BM_Decode(benchmark::State& state, std::size_t index)
 {
     const StdoutToDevNull quiet;
     CycleDriver driver;
-    driver.DecodeReply(index);
+    driver.device.FeedHealthyReply(index);
 
     const AllocationTally before = AllocationsSoFar();
     for (auto _ : state) {
-        benchmark::DoNotOptimize(driver.DecodeReply(index));
+        benchmark::DoNotOptimize(driver.device.FeedHealthyReply(index));
     }
     const AllocationTally used = AllocationsSoFar() - before;
 
-    // MNU must have passed its manufacturer check (state 2 afterwards).
-    if (index == 0 && driver.device().CommandState() != kReplyStates[1]) {
+    // MNU must have passed its manufacturer check (the MOD state afterwards).
+    if (index == 0 && driver.device.dev().CommandState() != HealthyCycle()[1].state) {
         state.SkipWithError("the MNU reply was refused");
         return;
     }

@@ -28,7 +28,7 @@ extern "C" __attribute__((noinline)) int deltanhnt_footprint_cycles(CycleDriver*
     const Delivery delivery = bytewise != 0 ? Delivery::Bytewise : Delivery::Whole;
     int completed = 0;
     for (long i = 0; i < cycles; ++i) {
-        completed += driver->RunCycle(delivery) == 0 ? 1 : 0;
+        completed += driver->device.RunHealthyCycle(delivery) == 0 ? 1 : 0;
     }
     return completed;
 }
@@ -58,7 +58,7 @@ int main(int argc, char** argv)
     int completed = 0;
     {
         const StdoutToDevNull quiet;
-        driver.RunCycle(bytewise ? Delivery::Bytewise : Delivery::Whole);
+        driver.device.RunHealthyCycle(bytewise ? Delivery::Bytewise : Delivery::Whole);
         const AllocationTally before = AllocationsSoFar();
         completed = deltanhnt_footprint_cycles(&driver, cycles, bytewise ? 1 : 0);
         used = AllocationsSoFar() - before;

@@ -3,6 +3,7 @@
 // libFuzzer reports as a crash and saves the input for.
 #pragma once
 
+#include <streambuf>
 #include <string>
 
 [[noreturn]] void FuzzFail(const char* file, int line, const char* condition,
@@ -18,3 +19,6 @@ void SetCurrentInputName(const std::string& name);
             FuzzFail(__FILE__, __LINE__, #condition, (detail));                                    \
         }                                                                                          \
     } while (false)
+
+// Sends the device's diagnostic lines (std::cout) nowhere, or into `sink`.
+void RedirectDiagnostics(std::streambuf* sink);

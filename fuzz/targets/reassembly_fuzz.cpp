@@ -32,9 +32,12 @@
 #include <string>
 #include <vector>
 
-#include "support/DeviceHarness.h"
+#include "support/CallLog.h"
 #include "support/FramingModel.h"
 #include "support/FuzzCheck.h"
+#include "support/LinkedDevice.h"
+#include "support/Replies.h"
+#include "support/TestDevice.h"
 
 namespace
 {
@@ -69,7 +72,7 @@ std::vector<Chunk> Schedule(const std::uint8_t* sizes, std::size_t n, const std:
 
 // Hands `length` bytes to process() at the very end of a heap buffer, so
 // that AddressSanitizer sees any read past the chunk.
-int FeedExact(DeltaNHNT& device, const std::uint8_t* data, std::size_t length)
+int FeedExact(HalxSPDevice& device, const std::uint8_t* data, std::size_t length)
 {
     constexpr std::size_t kRoom = 4096 + 64; // the largest group of the merged run
     FUZZ_CHECK(length <= kRoom, "chunk of " + std::to_string(length) + " bytes");
@@ -94,24 +97,11 @@ struct Reference {
 const Reference& HealthyReference()
 {
     static const Reference reference = [] {
-        HarnessDevice fresh;
-        fresh.log.Clear();
-        fresh.device.RefreshStatus();
-        for (const std::string& reply : HealthyCycleReplies()) {
-            fresh.Feed(reply);
-        }
-        return Reference{fresh.log.calls, fresh.device.record()};
+        TestDevice fresh(LinkedDevice());
+        fresh.RunHealthyCycle();
+        return Reference{fresh.log().calls, fresh.rec()};
     }();
     return reference;
-}
-
-std::size_t CountOf(const std::vector<HostCall>& calls, HostCall::Op op)
-{
-    std::size_t n = 0;
-    for (const HostCall& c : calls) {
-        n += c.op == op ? 1U : 0U;
-    }
-    return n;
 }
 
 } // namespace
@@ -136,20 +126,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::vector<Chunk> chunks = Schedule(data + 2, n, data + 2 + n, m, stream_size);
 
     // Run 1: chunk by chunk, against the model.
-    HarnessDevice chunked;
-    chunked.log.Clear();
+    TestDevice chunked(LinkedDevice());
     FramingModel model;
     std::vector<bool> boundary_after(chunks.size(), false);
     for (std::size_t i = 0; i < chunks.size(); ++i) {
         const Chunk& chunk = chunks[i];
         if (chunk.refresh_before) {
-            chunked.device.RefreshStatus();
+            chunked.dev().RefreshStatus();
         }
-        const std::size_t calls_before = chunked.log.calls.size();
+        const std::size_t calls_before = chunked.log().calls.size();
         const FramingModel::Outcome outcome = model.Feed(stream + chunk.offset, chunk.length);
-        const int result = FeedExact(chunked.device, stream + chunk.offset, chunk.length);
-        const unsigned int count = chunked.device.ReceivedCount();
-        const std::size_t new_calls = chunked.log.calls.size() - calls_before;
+        const int result = FeedExact(chunked.dev(), stream + chunk.offset, chunk.length);
+        const unsigned int count = chunked.dev().ReceivedCount();
+        const std::size_t new_calls = chunked.log().calls.size() - calls_before;
 
         FUZZ_CHECK(count <= 4096U, ChunkText(i, chunk, outcome));
         FUZZ_CHECK(count == model.count(), ChunkText(i, chunk, outcome) + ": device holds " +
@@ -163,7 +152,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         case FramingModel::Outcome::Rejected:
         case FramingModel::Outcome::Overflow:
             FUZZ_CHECK(result == 0 && new_calls == 1 &&
-                           chunked.log.calls.back().op == HostCall::Op::Reset,
+                           chunked.log().calls.back().op == HostCall::Op::Reset,
                        ChunkText(i, chunk, outcome));
             boundary_after[i] = true;
             break;
@@ -177,14 +166,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // Run 2: the same stream, merged wherever the chunk boundary is
     // immaterial.  A group never grows past the room left in the buffer when
     // it starts, so that merging cannot turn fitting chunks into an overflow.
-    HarnessDevice merged;
-    merged.log.Clear();
+    TestDevice merged(LinkedDevice());
     std::size_t group_begin = 0;
     std::size_t group_length = 0;
     const auto flush = [&] {
         if (group_length > 0) {
-            FeedExact(merged.device, stream + group_begin, group_length);
-            FUZZ_CHECK(merged.device.ReceivedCount() <= 4096U,
+            FeedExact(merged.dev(), stream + group_begin, group_length);
+            FUZZ_CHECK(merged.dev().ReceivedCount() <= 4096U,
                        "merged group at offset " + std::to_string(group_begin));
         }
         group_length = 0;
@@ -193,45 +181,45 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const Chunk& chunk = chunks[i];
         const bool starts_group =
             i == 0 || chunk.refresh_before || boundary_after[i - 1] ||
-            merged.device.ReceivedCount() + group_length + chunk.length > 4096U;
+            merged.dev().ReceivedCount() + group_length + chunk.length > 4096U;
         if (starts_group) {
             flush();
             group_begin = chunk.offset;
             if (chunk.refresh_before) {
-                merged.device.RefreshStatus();
+                merged.dev().RefreshStatus();
             }
         }
         group_length += chunk.length;
     }
     flush();
 
-    const std::string difference = CompareCalls(chunked.log.calls, merged.log.calls);
+    const std::string difference = CompareCalls(chunked.log().calls, merged.log().calls);
     FUZZ_CHECK(difference.empty(), "chunked and merged feeding differ: " + difference);
-    FUZZ_CHECK(SameRecord(chunked.device.record(), merged.device.record()),
+    FUZZ_CHECK(chunked.SameRecord(merged.rec()),
                "chunked and merged feeding leave different records");
-    FUZZ_CHECK(chunked.device.CommandState() == merged.device.CommandState(),
+    FUZZ_CHECK(chunked.dev().CommandState() == merged.dev().CommandState(),
                "chunked and merged feeding leave different command states");
-    FUZZ_CHECK(chunked.device.ReceivedCount() == merged.device.ReceivedCount(),
+    FUZZ_CHECK(chunked.dev().ReceivedCount() == merged.dev().ReceivedCount(),
                "chunked and merged feeding leave different byte counts");
 
     // Recovery: the line goes quiet, the host ends a half-assembled reply
     // and polls again.
-    if (chunked.device.ReceivedCount() != 0) {
-        chunked.device.Reset();
+    if (chunked.dev().ReceivedCount() != 0) {
+        chunked.dev().Reset();
     }
-    chunked.log.Clear();
-    chunked.device.RefreshStatus();
-    const std::vector<std::string>& healthy = HealthyCycleReplies();
+    chunked.log().Clear();
+    chunked.dev().RefreshStatus();
+    const std::vector<std::string>& healthy = HealthyReplies();
     for (std::size_t i = 0; i < healthy.size(); ++i) {
         const int result = chunked.Feed(healthy[i]);
         FUZZ_CHECK(result == (i + 1 == healthy.size() ? 0 : 1),
                    "healthy reply " + std::to_string(i) + " after the stream");
     }
-    FUZZ_CHECK(CountOf(chunked.log.calls, HostCall::Op::SendSP) == 1,
+    FUZZ_CHECK(chunked.log().Count(HostCall::Op::SendSP) == 1,
                "a healthy cycle after the stream reports once");
-    const std::string recovery = CompareCalls(reference.calls, chunked.log.calls);
+    const std::string recovery = CompareCalls(reference.calls, chunked.log().calls);
     FUZZ_CHECK(recovery.empty(), "healthy cycle after the stream: " + recovery);
-    FUZZ_CHECK(SameRecord(reference.record, chunked.device.record()),
+    FUZZ_CHECK(chunked.SameRecord(reference.record),
                "healthy cycle after the stream leaves a different record");
     return 0;
 }

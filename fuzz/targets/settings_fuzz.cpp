@@ -22,8 +22,7 @@
 #include <json/value.h>
 
 #include "device/DeltaNHNT.h"
-#include "halx/CallLog.h"
-#include "support/DeviceHarness.h"
+#include "support/CallLog.h"
 #include "support/FuzzCheck.h"
 
 namespace
@@ -46,15 +45,6 @@ bool TypeRefused(const Json::Value& settings)
     }
     const Json::Value& app = settings["appSetting"];
     return app.isObject() && app.isMember("type") && IsContainer(app["type"]);
-}
-
-std::size_t InitSettingCalls(const CallLog& log)
-{
-    std::size_t n = 0;
-    for (const HostCall& c : log.calls) {
-        n += c.op == HostCall::Op::InitSetting ? 1U : 0U;
-    }
-    return n;
 }
 
 void CheckOwnSettingsStep(const Json::Value& settings, std::stringbuf& diagnostics)
@@ -101,11 +91,12 @@ void CheckTemplateSettingsStep(const Json::Value& settings, std::stringbuf& diag
         try {
             const bool result = device.DeltaNHNT::Template::InitSetting(settings);
             FUZZ_CHECK(result == host_result, "the host's result is returned unchanged");
-            FUZZ_CHECK(InitSettingCalls(log) == 1 &&
+            FUZZ_CHECK(log.Count(HostCall::Op::InitSetting) == 1 &&
                            log.calls.back().op == HostCall::Op::InitSetting,
                        "the host's settings parse runs once, last");
         } catch (const Json::LogicError&) {
-            FUZZ_CHECK(InitSettingCalls(log) == 0, "a refused value stops before the host");
+            FUZZ_CHECK(log.Count(HostCall::Op::InitSetting) == 0,
+                       "a refused value stops before the host");
         }
         FUZZ_CHECK(device.record().DataId == kSettingsDataId, "record DataId");
         // Whatever mode was read, an identity text is built from three parts

@@ -43,13 +43,13 @@ TEST_F(Cycle, HealthyCycleSendsNineFramesAndCompletesOnce)
     }
     EXPECT_EQ(results, (std::vector<int>{1, 1, 1, 1, 1, 1, 1, 1, 0}));
     EXPECT_EQ(states, (std::vector<int>{2, 3, 5, 6, 7, 8, 9, 13, 13}));
-    EXPECT_EQ(log_.Frames(), CycleFrames());
+    EXPECT_EQ(log().Frames(), CycleFrames());
 
-    const std::vector<std::string> lines = log_.Lines();
+    const std::vector<std::string> lines = log().Lines();
     ASSERT_GE(lines.size(), kCycleStart.size());
     EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + kCycleStart.size()),
               kCycleStart);
-    EXPECT_EQ(log_.Lines(HostCall::Op::CheckThresholdBool).size(), 15U);
+    EXPECT_EQ(log().Lines(HostCall::Op::CheckThresholdBool).size(), 15U);
     EXPECT_EQ(lines.back(), "SaveDeviceHistory len=338");
 }
 
@@ -86,10 +86,10 @@ const Expected kHealthyRecord[] = {
 TEST_F(Cycle, ReportedRecordHoldsTheDecodedValues)
 {
     RunHealthyCycle();
-    const std::vector<std::string> sp = log_.Lines(HostCall::Op::SendSP);
+    const std::vector<std::string> sp = log().Lines(HostCall::Op::SendSP);
     ASSERT_EQ(sp.size(), 1U);
-    const std::vector<std::uint8_t>& bytes = log_.calls[10].bytes;
-    ASSERT_EQ(log_.calls[10].op, HostCall::Op::SendSP);
+    const std::vector<std::uint8_t>& bytes = log().calls[10].bytes;
+    ASSERT_EQ(log().calls[10].op, HostCall::Op::SendSP);
     ASSERT_EQ(bytes.size(), 338U);
     EXPECT_EQ(bytes, RecordBytes());
     for (const Expected& e : kHealthyRecord) {
@@ -118,10 +118,10 @@ TEST_F(Cycle, ReportedRecordHoldsTheDecodedValues)
 TEST_F(Cycle, DuplicateVersionReplyCompletesTheRoundAgain)
 {
     RunHealthyCycle();
-    log_.Clear();
+    log().Clear();
     EXPECT_EQ(Feed(Reply("V9.99")), 0);
-    EXPECT_EQ(log_.Lines(HostCall::Op::SendSP).size(), 1U);
-    EXPECT_TRUE(log_.Frames().empty());
+    EXPECT_EQ(log().Lines(HostCall::Op::SendSP).size(), 1U);
+    EXPECT_TRUE(log().Frames().empty());
     EXPECT_EQ(std::string(rec().UpsVer), "V9.99");
 }
 
@@ -132,25 +132,25 @@ TEST_F(Cycle, RefreshMidCycleRestartsAtManufacturer)
         Feed(HealthyReplies()[i]);
     }
     ASSERT_EQ(dev().CommandState(), 6); // the input reply is awaited
-    log_.Clear();
+    log().Clear();
     EXPECT_EQ(dev().RefreshStatus(), 1);
-    EXPECT_EQ(log_.Lines(),
+    EXPECT_EQ(log().Lines(),
               (std::vector<std::string>{"RefreshStatus", "SendData ~00P003MNU state=1"}));
     EXPECT_EQ(dev().CommandState(), 1);
     for (const std::string& reply : HealthyReplies()) {
         Feed(reply);
     }
-    EXPECT_EQ(log_.Lines(HostCall::Op::SendSP).size(), 1U);
+    EXPECT_EQ(log().Lines(HostCall::Op::SendSP).size(), 1U);
 }
 
 TEST_F(Cycle, RefreshSendsMnuFromAnyState)
 {
     for (int state : {0, 1, 2, 3, 4, 5, 9, 13, 99, -1}) {
         dev().SetCommandState(state);
-        log_.Clear();
+        log().Clear();
         EXPECT_EQ(dev().RefreshStatus(), 1);
-        ASSERT_EQ(log_.calls.size(), 2U);
-        EXPECT_EQ(log_.calls[1].bytes,
+        ASSERT_EQ(log().calls.size(), 2U);
+        EXPECT_EQ(log().calls[1].bytes,
                   (std::vector<std::uint8_t>{'~', '0', '0', 'P', '0', '0', '3', 'M', 'N', 'U'}));
         EXPECT_EQ(dev().CommandState(), 1);
     }
@@ -159,17 +159,17 @@ TEST_F(Cycle, RefreshSendsMnuFromAnyState)
 TEST_F(Cycle, AbandonedCycleReportsNothingAndKeepsWhatWasDecoded)
 {
     RunHealthyCycle();
-    log_.Clear();
+    log().Clear();
     dev().RefreshStatus();
     Feed(Reply("DELTA"));
     Feed(Reply("NEW MODEL"));
     EXPECT_EQ(Feed("~01D003abc"), 0); // bad address: the exchange ends
-    EXPECT_EQ(log_.Lines(HostCall::Op::SendSP).size(), 0U);
-    EXPECT_EQ(log_.Lines(HostCall::Op::Reset).size(), 1U);
+    EXPECT_EQ(log().Lines(HostCall::Op::SendSP).size(), 0U);
+    EXPECT_EQ(log().Lines(HostCall::Op::Reset).size(), 1U);
     EXPECT_EQ(std::string(rec().UpsMod), "NEW MODEL");
     EXPECT_EQ(Val(rec().RatInptVlt), 220); // from the earlier cycle
     // Nothing more is sent until the host starts the next cycle.
-    EXPECT_EQ(log_.Frames(), (std::vector<std::string>{"~00P003MNU", "~00P003MOD", "~00P003RAT"}));
+    EXPECT_EQ(log().Frames(), (std::vector<std::string>{"~00P003MNU", "~00P003MOD", "~00P003RAT"}));
 }
 
 } // namespace

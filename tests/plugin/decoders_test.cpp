@@ -4,8 +4,10 @@
 #include <boost/algorithm/string/classification.hpp>
 #include <boost/algorithm/string/split.hpp>
 
+#include <array>
 #include <cstdint>
-#include <limits>
+#include <cstdio>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -16,69 +18,121 @@
 namespace
 {
 
-constexpr std::int32_t kMax = std::numeric_limits<std::int32_t>::max();
-constexpr std::int32_t kMin = std::numeric_limits<std::int32_t>::min();
-
 using Decoders = DeviceFixture;
 
-// One field text read as an integer, a byte and a tenths field.
+// Field text at the edges of the numeric conversions, with the record bytes
+// each must store written out literally (little-endian), so that the PC and
+// the MIPS target are held to the same bytes.
 struct ConversionCase {
     const char* name;
     const char* text;
-    std::int32_t integer;
+    std::array<std::uint8_t, 4> integer; // int32
     std::uint8_t byte;
-    float tenths;
+    std::array<std::uint8_t, 4> tenths; // float32
 };
 
 // clang-format off
 const ConversionCase kConversions[] = {
-    {"Zero", "0", 0, 0, 0.0F},
-    {"Empty", "", 0, 0, 0.0F},
-    {"Plain", "220", 220, 220, 22.0F},
-    {"TenthsHalf", "2305", 2305, 0x01, 230.5F},
-    {"Negative", "-15", -15, 241, -1.5F},
-    {"MinusOne", "-1", -1, 255, -0.1F},
-    {"ByteWraps", "300", 300, 44, 30.0F},
-    {"ByteAll", "511", 511, 255, 51.1F},
-    {"ByteWrapsToOne", "257", 257, 1, 25.7F},
-    {"DecimalPointStops", "12.7", 12, 12, 1.2F},
-    {"TrailingLetters", "12abc", 12, 12, 1.2F},
-    {"ExponentStops", "1e3", 1, 1, 0.1F},
-    {"LeadingBlank", " 42", 42, 42, 4.2F},
-    {"LeadingTabAndSign", "\t-7", -7, 249, -0.7F},
-    {"PlusSign", "+5", 5, 5, 0.5F},
-    {"SignOnly", "-", 0, 0, 0.0F},
-    {"PlusOnly", "+", 0, 0, 0.0F},
-    {"BlankOnly", " ", 0, 0, 0.0F},
-    {"Letters", "abc", 0, 0, 0.0F},
-    {"SignThenBlank", "- 5", 0, 0, 0.0F},
-    {"LeadingZeros", "00000000000000000042", 42, 42, 4.2F},
-    {"Int32Max", "2147483647", kMax, 255, 214748368.0F},
-    {"Int32MaxPlusOne", "2147483648", kMax, 255, 214748368.0F},
-    {"ElevenNines", "99999999999", kMax, 255, 214748368.0F},
-    {"TwentyDigits", "12345678901234567890", kMax, 255, 214748368.0F},
-    {"Int32Min", "-2147483648", kMin, 0, -214748368.0F},
-    {"Int32MinMinusOne", "-2147483649", kMin, 0, -214748368.0F},
-    {"NegativeElevenNines", "-99999999999", kMin, 0, -214748368.0F},
+    // name                   text                     integer (int32 LE)        byte  tenths (float LE)
+    {"Empty",                 "",                      {0x00, 0x00, 0x00, 0x00}, 0x00, {0x00, 0x00, 0x00, 0x00}},
+    {"Zero",                  "0",                     {0x00, 0x00, 0x00, 0x00}, 0x00, {0x00, 0x00, 0x00, 0x00}},
+    {"Seven",                 "7",                     {0x07, 0x00, 0x00, 0x00}, 0x07, {0x33, 0x33, 0x33, 0x3F}}, // 0.7
+    {"MinusSeven",            "-7",                    {0xF9, 0xFF, 0xFF, 0xFF}, 0xF9, {0x33, 0x33, 0x33, 0xBF}}, // -0.7
+    {"PlusSeven",             "+7",                    {0x07, 0x00, 0x00, 0x00}, 0x07, {0x33, 0x33, 0x33, 0x3F}},
+    {"SignOnly",              "-",                     {0x00, 0x00, 0x00, 0x00}, 0x00, {0x00, 0x00, 0x00, 0x00}},
+    {"PlusOnly",              "+",                     {0x00, 0x00, 0x00, 0x00}, 0x00, {0x00, 0x00, 0x00, 0x00}},
+    {"MinusZero",             "-0",                    {0x00, 0x00, 0x00, 0x00}, 0x00, {0x00, 0x00, 0x00, 0x00}}, // +0.0
+    {"BlankOnly",             " ",                     {0x00, 0x00, 0x00, 0x00}, 0x00, {0x00, 0x00, 0x00, 0x00}},
+    {"ThreeBlanksLed",        "   42",                 {0x2A, 0x00, 0x00, 0x00}, 0x2A, {0x66, 0x66, 0x86, 0x40}}, // 4.2
+    {"TabThenMinus",          "\t-3",                  {0xFD, 0xFF, 0xFF, 0xFF}, 0xFD, {0x9A, 0x99, 0x99, 0xBE}}, // -0.3
+    {"OtherWhiteSpaceLed",    "\v\f\r\n5",             {0x05, 0x00, 0x00, 0x00}, 0x05, {0x00, 0x00, 0x00, 0x3F}}, // 0.5
+    {"TrailingBlank",         "42 ",                   {0x2A, 0x00, 0x00, 0x00}, 0x2A, {0x66, 0x66, 0x86, 0x40}},
+    {"BlankInside",           "4 2",                   {0x04, 0x00, 0x00, 0x00}, 0x04, {0xCD, 0xCC, 0xCC, 0x3E}}, // 0.4
+    {"TrailingLetters",       "12abc",                 {0x0C, 0x00, 0x00, 0x00}, 0x0C, {0x9A, 0x99, 0x99, 0x3F}}, // 1.2
+    {"LettersFirst",          "abc12",                 {0x00, 0x00, 0x00, 0x00}, 0x00, {0x00, 0x00, 0x00, 0x00}},
+    {"DecimalPointStops",     "12.7",                  {0x0C, 0x00, 0x00, 0x00}, 0x0C, {0x9A, 0x99, 0x99, 0x3F}}, // 1.2
+    {"HexPrefix",             "0x1F",                  {0x00, 0x00, 0x00, 0x00}, 0x00, {0x00, 0x00, 0x00, 0x00}},
+    {"ExponentStops",         "1e3",                   {0x01, 0x00, 0x00, 0x00}, 0x01, {0xCD, 0xCC, 0xCC, 0x3D}}, // 0.1
+    {"PlusMinus",             "+-5",                   {0x00, 0x00, 0x00, 0x00}, 0x00, {0x00, 0x00, 0x00, 0x00}},
+    {"TwoMinus",              "--5",                   {0x00, 0x00, 0x00, 0x00}, 0x00, {0x00, 0x00, 0x00, 0x00}},
+    {"SignThenBlank",         "- 5",                   {0x00, 0x00, 0x00, 0x00}, 0x00, {0x00, 0x00, 0x00, 0x00}},
+    {"NonAsciiDigit",         "\xD9\xA1",              {0x00, 0x00, 0x00, 0x00}, 0x00, {0x00, 0x00, 0x00, 0x00}}, // not an ASCII digit
+    {"Int32Max",              "2147483647",            {0xFF, 0xFF, 0xFF, 0x7F}, 0xFF, {0xCD, 0xCC, 0x4C, 0x4D}}, // 214748368
+    {"Int32MaxPlusOne",       "2147483648",            {0xFF, 0xFF, 0xFF, 0x7F}, 0xFF, {0xCD, 0xCC, 0x4C, 0x4D}},
+    {"Int32Min",              "-2147483648",           {0x00, 0x00, 0x00, 0x80}, 0x00, {0xCD, 0xCC, 0x4C, 0xCD}},
+    {"Int32MinMinusOne",      "-2147483649",           {0x00, 0x00, 0x00, 0x80}, 0x00, {0xCD, 0xCC, 0x4C, 0xCD}},
+    {"TwoToThe32",            "4294967296",            {0xFF, 0xFF, 0xFF, 0x7F}, 0xFF, {0xCD, 0xCC, 0x4C, 0x4D}}, // no wrap to 0
+    {"TwoToThe32PlusOne",     "4294967297",            {0xFF, 0xFF, 0xFF, 0x7F}, 0xFF, {0xCD, 0xCC, 0x4C, 0x4D}}, // no wrap to 1
+    {"ElevenNines",           "99999999999",           {0xFF, 0xFF, 0xFF, 0x7F}, 0xFF, {0xCD, 0xCC, 0x4C, 0x4D}},
+    {"NegativeElevenNines",   "-99999999999",          {0x00, 0x00, 0x00, 0x80}, 0x00, {0xCD, 0xCC, 0x4C, 0xCD}},
+    {"ThirteenDigits",        "2147483647999",         {0xFF, 0xFF, 0xFF, 0x7F}, 0xFF, {0xCD, 0xCC, 0x4C, 0x4D}},
+    {"LeadingZeros",          "00000000000000000042",  {0x2A, 0x00, 0x00, 0x00}, 0x2A, {0x66, 0x66, 0x86, 0x40}},
+    {"BeyondFloatPrecision",  "16777217",              {0x01, 0x00, 0x00, 0x01}, 0x01, {0xCD, 0xCC, 0xCC, 0x49}}, // 1677721.625
+    {"ByteWraps",             "300",                   {0x2C, 0x01, 0x00, 0x00}, 0x2C, {0x00, 0x00, 0xF0, 0x41}}, // 30.0
+    {"MinusOne",              "-1",                    {0xFF, 0xFF, 0xFF, 0xFF}, 0xFF, {0xCD, 0xCC, 0xCC, 0xBD}}, // -0.1
+    {"ByteMax",               "255",                   {0xFF, 0x00, 0x00, 0x00}, 0xFF, {0x00, 0x00, 0xCC, 0x41}}, // 25.5
+    {"ByteWrapsToZero",       "256",                   {0x00, 0x01, 0x00, 0x00}, 0x00, {0xCD, 0xCC, 0xCC, 0x41}}, // 25.6
+    {"ByteWrapsToOne",        "257",                   {0x01, 0x01, 0x00, 0x00}, 0x01, {0x9A, 0x99, 0xCD, 0x41}}, // 25.7
+    {"ByteAll",               "511",                   {0xFF, 0x01, 0x00, 0x00}, 0xFF, {0x66, 0x66, 0x4C, 0x42}}, // 51.1
+    {"TenthsHalf",            "2305",                  {0x01, 0x09, 0x00, 0x00}, 0x01, {0x00, 0x80, 0x66, 0x43}}, // 230.5
+    {"Negative",              "-15",                   {0xF1, 0xFF, 0xFF, 0xFF}, 0xF1, {0x00, 0x00, 0xC0, 0xBF}}, // -1.5
+    {"BatteryVoltage",        "2712",                  {0x98, 0x0A, 0x00, 0x00}, 0x98, {0x9A, 0x99, 0x87, 0x43}}, // 271.2
+    {"Plain",                 "220",                   {0xDC, 0x00, 0x00, 0x00}, 0xDC, {0x00, 0x00, 0xB0, 0x41}}, // 22.0
+    {"LeadingBlank",          " 42",                   {0x2A, 0x00, 0x00, 0x00}, 0x2A, {0x66, 0x66, 0x86, 0x40}}, // 4.2
+    {"LeadingTabAndSign",     "\t-7",                  {0xF9, 0xFF, 0xFF, 0xFF}, 0xF9, {0x33, 0x33, 0x33, 0xBF}}, // -0.7
+    {"PlusSign",              "+5",                    {0x05, 0x00, 0x00, 0x00}, 0x05, {0x00, 0x00, 0x00, 0x3F}}, // 0.5
+    {"Letters",               "abc",                   {0x00, 0x00, 0x00, 0x00}, 0x00, {0x00, 0x00, 0x00, 0x00}},
+    {"TwentyDigits",          "12345678901234567890",  {0xFF, 0xFF, 0xFF, 0x7F}, 0xFF, {0xCD, 0xCC, 0x4C, 0x4D}},
 };
 // clang-format on
+
+std::string Hex(const std::uint8_t* bytes, std::size_t n)
+{
+    std::string text;
+    char b[4];
+    for (std::size_t i = 0; i < n; ++i) {
+        std::snprintf(b, sizeof b, "%02X ", bytes[i]);
+        text += b;
+    }
+    return text;
+}
 
 class Conversion : public Decoders, public ::testing::WithParamInterface<ConversionCase>
 {
 };
 
-// "RAT" field 0 is an integer, field 1 a tenths field, field 6 a byte field.
+// Each text goes into the three kinds of field of two replies: "RAT" field 0
+// (integer, record bytes 36 to 39), 1 (tenths, 40 to 43) and 6 (byte, 60),
+// read from the device's record; "STB" field 0 (byte, 114), 3 (integer, 117
+// to 120) and 6 (tenths, 129 to 132), read from the record the round
+// reports.
 TEST_P(Conversion, FieldTextConvertsAsIntegerByteAndTenths)
 {
     const ConversionCase& c = GetParam();
     const std::string t = c.text;
     ASSERT_EQ(FeedInState(3, t + ";" + t + ";0;0;0;0;" + t), 1);
-    EXPECT_EQ(At<std::int32_t>(36), c.integer);
-    EXPECT_EQ(At<float>(40), c.tenths);
-    EXPECT_EQ(At<std::uint8_t>(60), c.byte);
+    const std::vector<std::uint8_t> decoded = RecordBytes();
+    EXPECT_EQ(Hex(&decoded[36], 4), Hex(c.integer.data(), 4)) << "RAT integer";
+    EXPECT_EQ(Hex(&decoded[40], 4), Hex(c.tenths.data(), 4)) << "RAT tenths";
+    EXPECT_EQ(Hex(&decoded[60], 1), Hex(&c.byte, 1)) << "RAT byte";
+
+    FeedInState(5, t + ";;;" + t + ";;;" + t);
+    testing::internal::CaptureStdout(); // the round's "rvSize is" line
+    FeedInState(13, "V");
+    testing::internal::GetCapturedStdout();
+    const std::vector<std::uint8_t> reported = log().FirstRecord();
+    ASSERT_EQ(reported.size(), 338U);
+    EXPECT_EQ(Hex(&reported[117], 4), Hex(c.integer.data(), 4)) << "STB integer";
+    EXPECT_EQ(Hex(&reported[114], 1), Hex(&c.byte, 1)) << "STB byte";
+    EXPECT_EQ(Hex(&reported[129], 4), Hex(c.tenths.data(), 4)) << "STB tenths";
 }
 
 INSTANTIATE_TEST_SUITE_P(Edges, Conversion, ::testing::ValuesIn(kConversions), RowName());
+
+TEST(NumericText, TableHasAtLeastThirtyEdges)
+{
+    EXPECT_GE(std::size(kConversions), 30U);
+}
 
 TEST(PayloadFields, SplitKeepsEmptyFields)
 {
@@ -173,7 +227,7 @@ TEST_P(FieldPlacement, FieldNGoesToTheNthFieldOfTheReply)
             ADD_FAILURE() << f.name;
         }
     }
-    EXPECT_EQ(log_.Frames(), std::vector<std::string>{c.next_frame});
+    EXPECT_EQ(log().Frames(), std::vector<std::string>{c.next_frame});
 }
 
 // clang-format off
@@ -228,12 +282,12 @@ INSTANTIATE_TEST_SUITE_P(Replies, FieldCount, ::testing::ValuesIn(kGroups), RowN
 TEST_F(Decoders, EmptyRatingsReplyZeroesAllRatingsAndPollGoesOn)
 {
     FeedInState(3, HealthyPayloads()[2]);
-    log_.Clear();
+    log().Clear();
     EXPECT_EQ(FeedInState(3, ""), 1);
     for (std::size_t off = 36; off < 114; ++off) {
         EXPECT_EQ(At<std::uint8_t>(off), 0) << off;
     }
-    EXPECT_EQ(log_.Frames(), std::vector<std::string>{"~00P003STB"});
+    EXPECT_EQ(log().Frames(), std::vector<std::string>{"~00P003STB"});
     EXPECT_EQ(dev().CommandState(), 5);
 }
 
@@ -258,7 +312,7 @@ TEST_F(Decoders, BatteryReplyExample)
     EXPECT_EQ(Val(rec().BattryCrrent), 0.0F);
     EXPECT_EQ(Val(rec().BattryTmp), 25);
     EXPECT_EQ(dev().CommandState(), 6);
-    EXPECT_EQ(log_.Frames(), std::vector<std::string>{"~00P003STI"});
+    EXPECT_EQ(log().Frames(), std::vector<std::string>{"~00P003STI"});
 }
 
 struct FlagCase {
@@ -318,7 +372,7 @@ TEST_F(Decoders, InputReplyNeverTouchesTheReservedBytesBehindIt)
 TEST_F(Decoders, OutputReplyWithThreeFieldsZeroesTheLines)
 {
     FeedInState(7, HealthyPayloads()[5]);
-    log_.Clear();
+    log().Clear();
     EXPECT_EQ(FeedInState(7, "2;600;3"), 1);
     EXPECT_EQ(Val(rec().OutptSrc), 2);
     EXPECT_EQ(Val(rec().OutptFrq), 60.0F);
@@ -326,7 +380,7 @@ TEST_F(Decoders, OutputReplyWithThreeFieldsZeroesTheLines)
     for (std::size_t off = 204; off < 252; ++off) {
         EXPECT_EQ(At<std::uint8_t>(off), 0) << off;
     }
-    EXPECT_EQ(log_.Frames(), std::vector<std::string>{"~00P003STP"});
+    EXPECT_EQ(log().Frames(), std::vector<std::string>{"~00P003STP"});
 }
 
 TEST_F(Decoders, ReplyOutOfTurnIsDecodedByTheCurrentState)
@@ -335,7 +389,7 @@ TEST_F(Decoders, ReplyOutOfTurnIsDecodedByTheCurrentState)
     EXPECT_EQ(FeedInState(5, "DELTA;7"), 1);
     EXPECT_EQ(Val(rec().StbByte0), 0);
     EXPECT_EQ(Val(rec().StbByte1), 7);
-    EXPECT_EQ(log_.Frames(), std::vector<std::string>{"~00P003STI"});
+    EXPECT_EQ(log().Frames(), std::vector<std::string>{"~00P003STI"});
 }
 
 // ---- texts ----------------------------------------------------------------
@@ -367,7 +421,7 @@ TEST_P(Texts, ManufacturerModelAndVersion)
     EXPECT_EQ(std::string(rec().UpsMod, 16), c.stored);
     EXPECT_EQ(FeedInState(13, c.payload), 0);
     EXPECT_EQ(std::string(rec().UpsVer, 16), c.stored);
-    EXPECT_EQ(log_.Frames(), (std::vector<std::string>{"~00P003MOD", "~00P003RAT"}));
+    EXPECT_EQ(log().Frames(), (std::vector<std::string>{"~00P003MOD", "~00P003RAT"}));
 }
 
 INSTANTIATE_TEST_SUITE_P(Copy, Texts, ::testing::ValuesIn(kTexts), RowName());
@@ -405,14 +459,14 @@ TEST_P(Manufacturer, OnlyADeltaUpsIsPolledFurther)
 {
     const ManufacturerCase& c = GetParam();
     dev().RefreshStatus();
-    log_.Clear();
+    log().Clear();
     const int result = Feed(Reply(c.payload));
     if (c.accepted) {
         EXPECT_EQ(result, 1);
-        EXPECT_EQ(log_.Lines(), std::vector<std::string>{"SendData ~00P003MOD state=2"});
+        EXPECT_EQ(log().Lines(), std::vector<std::string>{"SendData ~00P003MOD state=2"});
     } else {
         EXPECT_EQ(result, 0);
-        EXPECT_EQ(log_.Lines(), std::vector<std::string>{"Reset"});
+        EXPECT_EQ(log().Lines(), std::vector<std::string>{"Reset"});
         EXPECT_EQ(dev().CommandState(), 1);
     }
     // The text is kept either way.

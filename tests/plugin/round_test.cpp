@@ -41,7 +41,7 @@ TEST_F(Round, CallsComeInTheirFixedOrder)
     dev().AnalogValues()["k2"] = -2.0F;
     dev().BatchRules().resize(3);
     const std::string out = CompleteRoundQuietly();
-    std::vector<std::string> lines = log_.Lines();
+    std::vector<std::string> lines = log().Lines();
     // From the report on: drop the poll frames and the fifteen alarm rows.
     lines.erase(lines.begin(), lines.begin() + 10);
     lines.erase(lines.begin() + 2, lines.begin() + 17);
@@ -60,7 +60,7 @@ TEST_F(Round, CallsComeInTheirFixedOrder)
     EXPECT_EQ(dev().AnalogValues().count("k_absent"), 0U);
     EXPECT_TRUE(dev().BatchRules().empty());
     // CheckThreshold gets the host's own value, not a copy.
-    for (const HostCall& c : log_.calls) {
+    for (const HostCall& c : log().calls) {
         if (c.op == HostCall::Op::CheckThreshold) {
             EXPECT_EQ(c.value_ref, &dev().AnalogValues()[c.key]) << c.key;
         }
@@ -74,7 +74,7 @@ TEST_F(Round, ReportedAndStoredRecordsAreTheSameStampedBytes)
     const boost::posix_time::ptime after = boost::posix_time::second_clock::local_time();
     const HostCall* sp = nullptr;
     const HostCall* history = nullptr;
-    for (const HostCall& c : log_.calls) {
+    for (const HostCall& c : log().calls) {
         sp = c.op == HostCall::Op::SendSP ? &c : sp;
         history = c.op == HostCall::Op::SaveDeviceHistory ? &c : history;
     }
@@ -97,13 +97,13 @@ TEST_F(Round, AlarmChangedFlagReflectsOnlyThisRound)
 {
     dev().SignalKeys() = {"k"};
     dev().AnalogValues()["k"] = 1.0F;
-    log_.ao_report_result = true;
+    log().ao_report_result = true;
     CompleteRoundQuietly();
     EXPECT_TRUE(dev().AlarmChanged());
-    log_.ao_report_result = false;
+    log().ao_report_result = false;
     CompleteRoundQuietly();
     EXPECT_FALSE(dev().AlarmChanged());
-    log_.batch_result = true;
+    log().batch_result = true;
     CompleteRoundQuietly();
     EXPECT_TRUE(dev().AlarmChanged());
 }
@@ -111,14 +111,14 @@ TEST_F(Round, AlarmChangedFlagReflectsOnlyThisRound)
 TEST_F(Round, EmptyRuleListStillRunsTheBatchCheck)
 {
     EXPECT_EQ(CompleteRoundQuietly(), "rvSize is 0\n");
-    EXPECT_EQ(log_.Lines(HostCall::Op::DoBatchCheckThreshold),
+    EXPECT_EQ(log().Lines(HostCall::Op::DoBatchCheckThreshold),
               std::vector<std::string>{"DoBatchCheckThreshold rules=0"});
 }
 
 TEST_F(Round, HostExceptionStopsTheRoundWhereItIsThrown)
 {
     dev().BatchRules().resize(2);
-    log_.after_call = [](const HostCall& c) {
+    log().after_call = [](const HostCall& c) {
         if (c.op == HostCall::Op::CheckThresholdBool && c.key == "deltaNHNT_3") {
             throw std::runtime_error("threshold engine down");
         }
@@ -129,11 +129,11 @@ TEST_F(Round, HostExceptionStopsTheRoundWhereItIsThrown)
         Feed(replies[i]);
     }
     EXPECT_THROW(Feed(replies.back()), std::runtime_error);
-    EXPECT_EQ(log_.Lines(HostCall::Op::CheckThresholdBool).size(), 4U);
-    EXPECT_TRUE(log_.Lines(HostCall::Op::SaveDeviceHistory).empty());
-    EXPECT_TRUE(log_.Lines(HostCall::Op::DoBatchCheckThreshold).empty());
+    EXPECT_EQ(log().Lines(HostCall::Op::CheckThresholdBool).size(), 4U);
+    EXPECT_TRUE(log().Lines(HostCall::Op::SaveDeviceHistory).empty());
+    EXPECT_TRUE(log().Lines(HostCall::Op::DoBatchCheckThreshold).empty());
     EXPECT_EQ(dev().BatchRules().size(), 2U);
-    EXPECT_EQ(log_.Lines(HostCall::Op::SendSP).size(), 1U);
+    EXPECT_EQ(log().Lines(HostCall::Op::SendSP).size(), 1U);
 }
 
 // ---- cached records -------------------------------------------------------
@@ -150,7 +150,7 @@ TEST_P(Cache, OnlyExactly338BytesAreAccepted)
     EXPECT_EQ(accepted, length == 338);
     const std::vector<std::uint8_t> bytes = RecordBytes();
     if (!accepted) {
-        EXPECT_TRUE(log_.calls.empty());
+        EXPECT_TRUE(log().calls.empty());
         EXPECT_NE(dev().DataValid(), 1);
         EXPECT_EQ(bytes[40], 0);
     } else {
@@ -174,14 +174,14 @@ TEST_F(Round, CachedRecordCompletesARoundWithANewStamp)
     testing::internal::CaptureStdout();
     EXPECT_TRUE(dev().LoadFromCache(blob));
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "rvSize is 0\n");
-    const std::vector<std::string> lines = log_.Lines();
+    const std::vector<std::string> lines = log().Lines();
     EXPECT_EQ(lines, (std::vector<std::string>{
                          "SendSP 5035 len=338 urgent=0", "Reset",
                          "CheckThresholdBool 1 deltaNHNT_3 2A1211804 交流输出电流过高 "
                          "交流输出电流过高 active=1 seq=1",
                          "DoBatchCheckThreshold rules=0", "SaveDeviceHistory len=338"}));
     const ttime_t stamp = get_ttime(dev().LastRoundTime());
-    EXPECT_TRUE(std::equal(stamp.begin(), stamp.end(), log_.calls[0].bytes.begin() + 331));
+    EXPECT_TRUE(std::equal(stamp.begin(), stamp.end(), log().calls[0].bytes.begin() + 331));
     EXPECT_EQ(dev().Get_Value(0, "RatInptVlt"), 230.0F);
 }
 
@@ -191,7 +191,7 @@ TEST_F(Round, CachedStringOfOtherLengthIsRefused)
     EXPECT_FALSE(dev().LoadFromCache(std::string(339, 'x')));
     EXPECT_FALSE(dev().LoadFromCache(std::string()));
     EXPECT_FALSE(dev().LoadFromCache(nullptr, 338));
-    EXPECT_TRUE(log_.calls.empty());
+    EXPECT_TRUE(log().calls.empty());
 }
 
 TEST(TemplateRound, BareTemplateReportsUnderItsOwnIdentifierAndRaisesNoAlarm)
@@ -252,7 +252,7 @@ TEST_P(AlarmTable, RowPassesItsTextsExactly)
     flags[row] = 1;
     LoadRecord(WithFlags(flags));
     std::vector<const HostCall*> alarms;
-    for (const HostCall& c : log_.calls) {
+    for (const HostCall& c : log().calls) {
         if (c.op == HostCall::Op::CheckThresholdBool) {
             alarms.push_back(&c);
         }
@@ -292,7 +292,7 @@ TEST_P(AlarmNumbering, SkippedRowsTakeNoNumber)
     std::vector<std::string> keys;
     std::vector<bool> active;
     unsigned short expected_sequence = 1;
-    for (const HostCall& call : log_.calls) {
+    for (const HostCall& call : log().calls) {
         if (call.op == HostCall::Op::CheckThresholdBool) {
             keys.push_back(call.key);
             active.push_back(call.flag);
@@ -338,7 +338,7 @@ TEST_F(Round, FlagsBeyondFourteenRaiseNothing)
     r.StaFlag15 = 1;
     r.StaFlag18 = 1;
     LoadRecord(r);
-    EXPECT_TRUE(log_.Lines(HostCall::Op::CheckThresholdBool).empty());
+    EXPECT_TRUE(log().Lines(HostCall::Op::CheckThresholdBool).empty());
 }
 
 } // namespace

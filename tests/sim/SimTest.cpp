@@ -71,18 +71,16 @@ std::vector<upssim::Output> Ask(upssim::Responder& ups, const std::string& code,
 PluginHarness::PluginHarness(const upssim::Options& options)
     : device_(BuiltPlugin().Create()), ups_(options)
 {
-    device_->SetObserver(&log_);
-    device_->InitSetting(Json::Value(Json::objectValue));
 }
 
 int PluginHarness::RunCycle()
 {
-    const int reported = Count(log_, HostCall::Op::SendSP);
-    std::size_t next = log_.Frames().size();
+    const std::size_t reported = log().Count(HostCall::Op::SendSP);
+    std::size_t next = log().Frames().size();
     testing::internal::CaptureStdout(); // the round's "rvSize is" line
-    device_->RefreshStatus();
+    dev().RefreshStatus();
     for (;;) {
-        const std::vector<std::string> frames = log_.Frames();
+        const std::vector<std::string> frames = log().Frames();
         if (next >= frames.size()) {
             break;
         }
@@ -96,35 +94,13 @@ int PluginHarness::RunCycle()
             }
             const std::size_t piece = output.shape.chunk > 0 ? output.shape.chunk : 4096;
             for (std::size_t at = 0; at < output.bytes.size(); at += piece) {
-                std::string chunk = output.bytes.substr(at, piece);
-                device_->process(reinterpret_cast<unsigned char*>(&chunk[0]),
-                                 static_cast<unsigned int>(chunk.size()));
+                device_.Feed(output.bytes.substr(at, piece));
             }
         }
         now += std::chrono::milliseconds(100);
     }
     testing::internal::GetCapturedStdout();
-    return Count(log_, HostCall::Op::SendSP) - reported;
-}
-
-int Count(const CallLog& log, HostCall::Op op)
-{
-    int count = 0;
-    for (const HostCall& call : log.calls) {
-        count += call.op == op ? 1 : 0;
-    }
-    return count;
-}
-
-std::vector<std::string> ActiveAlarms(const CallLog& log)
-{
-    std::vector<std::string> keys;
-    for (const HostCall& call : log.calls) {
-        if (call.op == HostCall::Op::CheckThresholdBool && call.flag) {
-            keys.push_back(call.key);
-        }
-    }
-    return keys;
+    return static_cast<int>(log().Count(HostCall::Op::SendSP) - reported);
 }
 
 } // namespace simtest

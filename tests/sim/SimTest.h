@@ -3,12 +3,12 @@
 #pragma once
 
 #include <chrono>
-#include <memory>
 #include <string>
 #include <vector>
 
-#include "halx/CallLog.h"
 #include "halx/HalxSPDevice.h"
+#include "support/CallLog.h"
+#include "support/TestDevice.h"
 #include "upssim/Responder.h"
 
 namespace simtest
@@ -30,7 +30,7 @@ std::string SentBytes(const std::vector<upssim::Output>& outputs);
 std::vector<upssim::Output> Ask(upssim::Responder& ups, const std::string& code,
                                 Clock::time_point now = Clock::time_point());
 
-// The loaded plug-in's device, configured, logging its host calls, and a
+// The loaded plug-in's device (a TestDevice, logging its host calls) and a
 // simulated UPS to poll.  The simulator's bytes reach process() in the
 // pieces its line would write.
 class PluginHarness
@@ -43,20 +43,15 @@ public:
     // Returns the number of records reported (SendSP) during the cycle.
     int RunCycle();
 
-    HalxSPDevice& dev() { return *device_; }
+    HalxSPDevice& dev() { return device_.dev(); }
     upssim::Responder& ups() { return ups_; }
-    CallLog& log() { return log_; }
+    CallLog& log() { return device_.log(); }
     // Simulated time, advanced by each query by the simulator's pause.
     Clock::time_point now{};
 
 private:
-    CallLog log_;
-    std::unique_ptr<HalxSPDevice> device_;
+    TestDevice device_;
     upssim::Responder ups_;
 };
-
-int Count(const CallLog& log, HostCall::Op op);
-// The key of every active status alarm in the log.
-std::vector<std::string> ActiveAlarms(const CallLog& log);
 
 } // namespace simtest

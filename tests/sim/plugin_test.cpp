@@ -29,7 +29,6 @@ namespace
 {
 
 using namespace std::chrono_literals;
-using simtest::ActiveAlarms;
 using simtest::PluginHarness;
 using upssim::Options;
 
@@ -37,17 +36,6 @@ upssim::Script ParseScript(const std::string& text)
 {
     std::istringstream in(text);
     return upssim::ParseScript(in, "test");
-}
-
-// The record of the last SendSP.
-std::vector<std::uint8_t> LastRecord(const CallLog& log)
-{
-    for (auto call = log.calls.rbegin(); call != log.calls.rend(); ++call) {
-        if (call->op == HostCall::Op::SendSP) {
-            return call->bytes;
-        }
-    }
-    return {};
 }
 
 std::string Text16(const std::vector<std::uint8_t>& record, std::size_t offset)
@@ -123,9 +111,9 @@ TEST(PluginCycle, CompletesAndDecodesWhatTheSimulatorWasTold)
     EXPECT_FLOAT_EQ(h.dev().Get_Value(0, "InptVlt1"), 230.5F);
     EXPECT_FLOAT_EQ(h.dev().Get_Value(0, "OutptCrrent3"), -1.5F);
     EXPECT_FLOAT_EQ(h.dev().Get_Value(0, "RatBttryVlt"), 192.0F);
-    EXPECT_EQ(ActiveAlarms(h.log()), (std::vector<std::string>{"deltaNHNT_1", "deltaNHNT_14"}));
+    EXPECT_EQ(h.log().ActiveAlarms(), (std::vector<std::string>{"deltaNHNT_1", "deltaNHNT_14"}));
 
-    const std::vector<std::uint8_t> record = LastRecord(h.log());
+    const std::vector<std::uint8_t> record = h.log().LastRecord();
     EXPECT_EQ(Text16(record, offsetof(DeltanhntCmdsRply_t, UpsMnu)), "DELTA");
     EXPECT_EQ(Text16(record, offsetof(DeltanhntCmdsRply_t, UpsMod)), "NT-40K");
     EXPECT_EQ(Text16(record, offsetof(DeltanhntCmdsRply_t, UpsVer)), "DSP 2.07");
@@ -141,11 +129,11 @@ TEST(PluginCycle, DriftingValuesDecodeAsSent)
     std::vector<float> voltages;
     for (int cycle = 0; cycle < 25; ++cycle) {
         ASSERT_EQ(h.RunCycle(), 1) << "cycle " << cycle;
-        ExpectRecordMatchesModel(LastRecord(h.log()), h.ups().Model());
+        ExpectRecordMatchesModel(h.log().LastRecord(), h.ups().Model());
         voltages.push_back(h.dev().Get_Value(0, "InptVlt1"));
         EXPECT_NEAR(voltages.back(), 220.5F, 4.01F);
     }
-    EXPECT_TRUE(ActiveAlarms(h.log()).empty());
+    EXPECT_TRUE(h.log().ActiveAlarms().empty());
     EXPECT_NE(*std::min_element(voltages.begin(), voltages.end()),
               *std::max_element(voltages.begin(), voltages.end()));
 }
@@ -164,7 +152,7 @@ TEST(PluginCycle, ScriptedScenarioRaisesAndClearsAnAlarm)
     for (int cycle = 0; cycle < 3; ++cycle) {
         h.log().Clear();
         ASSERT_EQ(h.RunCycle(), 1);
-        alarms.push_back(ActiveAlarms(h.log()));
+        alarms.push_back(h.log().ActiveAlarms());
         battery.push_back(h.dev().Get_Value(0, "BattryVlt"));
     }
     EXPECT_TRUE(alarms[0].empty());
@@ -202,7 +190,7 @@ TEST(PluginCycle, FaultsReachThePluginAsTheFaultsTheyStandFor)
         PluginHarness h(options);
         EXPECT_EQ(h.RunCycle(), 0) << c.name;
         EXPECT_EQ(h.log().Frames(), c.frames) << c.name;
-        EXPECT_EQ(simtest::Count(h.log(), HostCall::Op::Reset) > 0, c.reset) << c.name;
+        EXPECT_EQ(h.log().Count(HostCall::Op::Reset) > 0, c.reset) << c.name;
         int reported = 0;
         for (int cycle = 0; cycle < 3 && reported == 0; ++cycle) {
             reported = h.RunCycle();
@@ -219,7 +207,7 @@ TEST(PluginCycle, ReplayedSessionGivesTheSameRecord)
     live.seed = 3;
     PluginHarness recorded(live);
     ASSERT_EQ(recorded.RunCycle(), 1);
-    const std::vector<std::uint8_t> original = LastRecord(recorded.log());
+    const std::vector<std::uint8_t> original = recorded.log().LastRecord();
 
     // The same UPS's answers, each reply in pieces of 5 bytes 10 ms apart.
     std::ostringstream trace;
@@ -238,7 +226,7 @@ TEST(PluginCycle, ReplayedSessionGivesTheSameRecord)
     replay.replay = std::make_shared<upssim::ReplayBook>(upssim::ReadTrace(in, "trace"));
     PluginHarness replayed(replay);
     ASSERT_EQ(replayed.RunCycle(), 1);
-    const std::vector<std::uint8_t> again = LastRecord(replayed.log());
+    const std::vector<std::uint8_t> again = replayed.log().LastRecord();
     const auto stamp = static_cast<std::ptrdiff_t>(offsetof(DeltanhntCmdsRply_t, RoundTime));
     EXPECT_TRUE(std::equal(again.begin(), again.begin() + stamp, original.begin()));
 }
@@ -277,13 +265,11 @@ TEST(PluginOverPty, CompletesCyclesThroughTheLine)
     ::tcsetattr(fd, TCSANOW, &raw);
 
     SerialHost host(fd);
-    std::unique_ptr<HalxSPDevice> dev = BuiltPlugin().Create();
-    dev->SetObserver(&host);
-    dev->InitSetting(Json::Value(Json::objectValue));
+    TestDevice device(BuiltPlugin().Create(), &host);
     testing::internal::CaptureStdout();
     for (int cycle = 1; cycle <= 2; ++cycle) {
-        dev->RefreshStatus();
-        while (simtest::Count(host, HostCall::Op::SendSP) < cycle) {
+        device.dev().RefreshStatus();
+        while (host.Count(HostCall::Op::SendSP) < static_cast<std::size_t>(cycle)) {
             pollfd p{fd, POLLIN, 0};
             if (::poll(&p, 1, 5000) <= 0) {
                 break;
@@ -293,14 +279,14 @@ TEST(PluginOverPty, CompletesCyclesThroughTheLine)
             if (n <= 0) {
                 break;
             }
-            dev->process(buffer, static_cast<unsigned int>(n));
+            device.Feed(buffer, static_cast<std::size_t>(n));
         }
     }
     testing::internal::GetCapturedStdout();
     ::close(fd);
-    EXPECT_EQ(simtest::Count(host, HostCall::Op::SendSP), 2);
-    EXPECT_FLOAT_EQ(dev->Get_Value(0, "BattryVlt"), 255.5F);
-    EXPECT_EQ(ActiveAlarms(host), (std::vector<std::string>{"deltaNHNT_9", "deltaNHNT_9"}));
+    EXPECT_EQ(host.Count(HostCall::Op::SendSP), 2U);
+    EXPECT_FLOAT_EQ(device.dev().Get_Value(0, "BattryVlt"), 255.5F);
+    EXPECT_EQ(host.ActiveAlarms(), (std::vector<std::string>{"deltaNHNT_9", "deltaNHNT_9"}));
     EXPECT_EQ(sim.Stats().cycles, 2U);
 }
 

@@ -1,6 +1,54 @@
 #include "support/Replies.h"
 
 #include <cstdio>
+#include <stdexcept>
+
+#include "protocol/PollSequence.h"
+#include "protocol/deltanhnt_cmd.h"
+#include "record/RecordFields.h"
+
+namespace
+{
+
+// What a healthy UPS answers to each query.
+struct HealthyPayload {
+    ReplyGroup reply;
+    const char* payload;
+};
+
+const HealthyPayload kHealthyPayloads[] = {
+    {ReplyGroup::MNU, "DELTA"},
+    {ReplyGroup::MOD, "NH-PLUS 20K"},
+    {ReplyGroup::RAT,
+     "220;500;220;500;20000;16000;1;3;3;1;1;1;1;2;240;2400;2200;1800;1500;1200;1000"},
+    {ReplyGroup::STB, "0;0;0;0;120;100;2712;0;25;0"},
+    {ReplyGroup::STI, "1;500;2205;123;2700;499;2210;120;2650;501;2198;118"},
+    {ReplyGroup::STO, "0;500;1;2200;115;2530;45;2201;116;2540;46;2199;114;2520;44"},
+    {ReplyGroup::STP, "500;1;2205;10;220;2206;11;230;2207;12;240"},
+    {ReplyGroup::STA, "0;0;0;0;0;0;0;0;0;0;0;0;0;0;0;0;0;0;0"},
+    {ReplyGroup::VER, "V1.23"},
+};
+
+const char* PayloadFor(ReplyGroup reply)
+{
+    for (const HealthyPayload& p : kHealthyPayloads) {
+        if (p.reply == reply) {
+            return p.payload;
+        }
+    }
+    throw std::logic_error("no healthy payload for a step of the poll sequence");
+}
+
+std::vector<std::string> Column(std::string CycleReply::*member)
+{
+    std::vector<std::string> column;
+    for (const CycleReply& reply : HealthyCycle()) {
+        column.push_back(reply.*member);
+    }
+    return column;
+}
+
+} // namespace
 
 std::string ReplyWithLength(const std::string& length_field, const std::string& payload)
 {
@@ -14,36 +62,38 @@ std::string Reply(const std::string& payload)
     return ReplyWithLength(length, payload);
 }
 
+const std::vector<CycleReply>& HealthyCycle()
+{
+    // RefreshStatus sends the first query; each step of the poll sequence
+    // decodes the reply to the query before it and sends the next one.
+    static const std::vector<CycleReply> cycle = [] {
+        std::vector<CycleReply> replies;
+        CommandIndex query = CMD_MNU;
+        for (const PollStep& step : kPollSteps) {
+            const std::string payload = PayloadFor(step.reply);
+            replies.push_back(CycleReply{std::string("~00P003") + kCommandCodes[query], step.state,
+                                         payload, Reply(payload)});
+            query = step.next;
+        }
+        return replies;
+    }();
+    return cycle;
+}
+
 const std::vector<std::string>& HealthyPayloads()
 {
-    static const std::vector<std::string> payloads = {
-        "DELTA",
-        "NH-PLUS 20K",
-        "220;500;220;500;20000;16000;1;3;3;1;1;1;1;2;240;2400;2200;1800;1500;1200;1000",
-        "0;0;0;0;120;100;2712;0;25;0",
-        "1;500;2205;123;2700;499;2210;120;2650;501;2198;118",
-        "0;500;1;2200;115;2530;45;2201;116;2540;46;2199;114;2520;44",
-        "500;1;2205;10;220;2206;11;230;2207;12;240",
-        "0;0;0;0;0;0;0;0;0;0;0;0;0;0;0;0;0;0;0",
-        "V1.23",
-    };
+    static const std::vector<std::string> payloads = Column(&CycleReply::payload);
     return payloads;
 }
 
-std::vector<std::string> HealthyReplies()
+const std::vector<std::string>& HealthyReplies()
 {
-    std::vector<std::string> replies;
-    for (const std::string& payload : HealthyPayloads()) {
-        replies.push_back(Reply(payload));
-    }
+    static const std::vector<std::string> replies = Column(&CycleReply::framed);
     return replies;
 }
 
 const std::vector<std::string>& CycleFrames()
 {
-    static const std::vector<std::string> frames = {
-        "~00P003MNU", "~00P003MOD", "~00P003RAT", "~00P003STB", "~00P003STI",
-        "~00P003STO", "~00P003STP", "~00P003STA", "~00P003VER",
-    };
+    static const std::vector<std::string> frames = Column(&CycleReply::query);
     return frames;
 }

@@ -1,8 +1,11 @@
-#include "halx/CallLog.h"
+#include "support/CallLog.h"
 
+#include <cstddef>
+#include <cstring>
 #include <sstream>
 
 #include "halx/HalxSPDevice.h"
+#include "record/DeltanhntCmdsRply.h"
 
 namespace
 {
@@ -21,6 +24,28 @@ std::string Printable(const std::vector<std::uint8_t>& bytes)
         }
     }
     return text;
+}
+
+constexpr std::size_t kStampOffset = offsetof(DeltanhntCmdsRply_t, RoundTime);
+
+bool SameBytes(const HostCall& a, const HostCall& b)
+{
+    const bool is_record =
+        (a.op == HostCall::Op::SendSP || a.op == HostCall::Op::SaveDeviceHistory) &&
+        a.bytes.size() == sizeof(DeltanhntCmdsRply_t);
+    if (!is_record) {
+        return a.bytes == b.bytes;
+    }
+    return b.bytes.size() == a.bytes.size() &&
+           std::memcmp(a.bytes.data(), b.bytes.data(), kStampOffset) == 0;
+}
+
+bool SameCall(const HostCall& a, const HostCall& b)
+{
+    return a.op == b.op && SameBytes(a, b) && a.number == b.number && a.flag == b.flag &&
+           a.sequence == b.sequence && a.key == b.key && a.alarm_id == b.alarm_id &&
+           a.name == b.name && a.description == b.description &&
+           std::memcmp(&a.value, &b.value, sizeof a.value) == 0;
 }
 
 } // namespace
@@ -94,6 +119,46 @@ std::vector<std::string> CallLog::Frames() const
         }
     }
     return frames;
+}
+
+std::size_t CallLog::Count(HostCall::Op op) const
+{
+    std::size_t n = 0;
+    for (const HostCall& c : calls) {
+        n += c.op == op ? 1U : 0U;
+    }
+    return n;
+}
+
+std::vector<std::uint8_t> CallLog::FirstRecord() const
+{
+    for (const HostCall& c : calls) {
+        if (c.op == HostCall::Op::SendSP) {
+            return c.bytes;
+        }
+    }
+    return {};
+}
+
+std::vector<std::uint8_t> CallLog::LastRecord() const
+{
+    for (auto c = calls.rbegin(); c != calls.rend(); ++c) {
+        if (c->op == HostCall::Op::SendSP) {
+            return c->bytes;
+        }
+    }
+    return {};
+}
+
+std::vector<std::string> CallLog::ActiveAlarms() const
+{
+    std::vector<std::string> keys;
+    for (const HostCall& c : calls) {
+        if (c.op == HostCall::Op::CheckThresholdBool && c.flag) {
+            keys.push_back(c.key);
+        }
+    }
+    return keys;
 }
 
 void CallLog::Record(HostCall call)
@@ -202,4 +267,24 @@ bool CallLog::OnInitSetting(HalxVDevice& /*dev*/, const Json::Value& /*settings*
     c.op = HostCall::Op::InitSetting;
     Record(std::move(c));
     return init_setting_result;
+}
+
+std::string CompareCalls(const std::vector<HostCall>& a, const std::vector<HostCall>& b)
+{
+    const std::size_t common = a.size() < b.size() ? a.size() : b.size();
+    for (std::size_t i = 0; i < common; ++i) {
+        if (!SameCall(a[i], b[i])) {
+            std::ostringstream out;
+            out << "host call " << i << " differs:\n  " << a[i].Describe() << "\n  "
+                << b[i].Describe();
+            return out.str();
+        }
+    }
+    if (a.size() != b.size()) {
+        std::ostringstream out;
+        out << "host call counts differ: " << a.size() << " and " << b.size()
+            << "; next: " << (a.size() > common ? a[common].Describe() : b[common].Describe());
+        return out.str();
+    }
+    return std::string();
 }

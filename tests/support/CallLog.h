@@ -1,16 +1,16 @@
-// Stand-in host only: an observer that records every host operation a device
-// calls, in one ordered log, so that a test can assert whole sequences.
+// A host observer for tests: records every host operation a device calls,
+// in one ordered log, so that a test can assert whole sequences.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "halx/HostObserver.h"
-#include "halx/host_api.h"
 
-struct HALX_API HostCall {
+struct HostCall {
     enum class Op {
         RefreshStatus,
         SendData,
@@ -45,7 +45,7 @@ struct HALX_API HostCall {
     std::string Describe() const;
 };
 
-class HALX_API CallLog : public HostObserver
+class CallLog : public HostObserver
 {
 public:
     std::vector<HostCall> calls;
@@ -65,6 +65,13 @@ public:
     std::vector<std::string> Lines(HostCall::Op op) const;
     // The frames sent with SendData, as text.
     std::vector<std::string> Frames() const;
+    // The number of calls of one kind.
+    std::size_t Count(HostCall::Op op) const;
+    // The record of the first or the last SendSP; empty when none was sent.
+    std::vector<std::uint8_t> FirstRecord() const;
+    std::vector<std::uint8_t> LastRecord() const;
+    // The key of every active status alarm (CheckThresholdBool), in order.
+    std::vector<std::string> ActiveAlarms() const;
 
     void OnRefreshStatus(HalxSPDevice& dev) override;
     void OnSendData(HalxSPDevice& dev, const unsigned char* data, unsigned int length) override;
@@ -86,3 +93,8 @@ public:
 private:
     void Record(HostCall call);
 };
+
+// Compares two call logs field by field, device records (SendSP,
+// SaveDeviceHistory) without their time stamp, which differs between rounds;
+// returns an empty string when they are equal, else the first difference.
+std::string CompareCalls(const std::vector<HostCall>& a, const std::vector<HostCall>& b);
