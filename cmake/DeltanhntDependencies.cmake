@@ -7,7 +7,17 @@
 set(DELTANHNT_DEPS_PREFIX "" CACHE PATH
     "jsoncpp and GoogleTest built from source for this build (scripts/source-deps.sh); empty: the system's")
 
-find_package(Boost 1.74 REQUIRED)
+# Where a missing library is expected, for the messages below.
+if(CMAKE_CROSSCOMPILING)
+    set(_deltanhnt_where "in DELTANHNT_SYSROOT (${CMAKE_SYSROOT})")
+else()
+    set(_deltanhnt_where "on this machine (scripts/install-deps.sh)")
+endif()
+
+find_package(Boost 1.74)
+if(NOT Boost_FOUND)
+    message(FATAL_ERROR "no Boost 1.74 headers ${_deltanhnt_where}")
+endif()
 
 # jsoncpp: the settings object.  Found by hand so that the same lookup works
 # in a cross sysroot without the package's CMake files.
@@ -22,8 +32,11 @@ if(DELTANHNT_DEPS_PREFIX)
         NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH REQUIRED)
     set(GTest_DIR "${DELTANHNT_DEPS_PREFIX}/lib/cmake/GTest" CACHE PATH "GoogleTest built from source" FORCE)
 else()
-    find_path(JSONCPP_INCLUDE_DIR json/json.h PATH_SUFFIXES jsoncpp REQUIRED)
-    find_library(JSONCPP_LIBRARY NAMES jsoncpp REQUIRED)
+    find_path(JSONCPP_INCLUDE_DIR json/json.h PATH_SUFFIXES jsoncpp)
+    find_library(JSONCPP_LIBRARY NAMES jsoncpp)
+    if(NOT JSONCPP_INCLUDE_DIR OR NOT JSONCPP_LIBRARY)
+        message(FATAL_ERROR "no jsoncpp (json/json.h and libjsoncpp) ${_deltanhnt_where}")
+    endif()
 endif()
 if(NOT TARGET deltanhnt::jsoncpp)
     add_library(deltanhnt::jsoncpp UNKNOWN IMPORTED)

@@ -67,6 +67,9 @@ set(_deltanhnt_hint "set DELTANHNT_CROSS_PREFIX (e.g. /opt/unit-sdk/bin/mipsel-l
 
 find_program(_deltanhnt_cxx_path NAMES "${_deltanhnt_cxx}" NO_CACHE NO_CMAKE_FIND_ROOT_PATH)
 if(NOT _deltanhnt_cxx_path)
+    # Named all the same, so that CMake adds no error of its own about a
+    # missing compiler.
+    set(CMAKE_CXX_COMPILER "${_deltanhnt_cxx}")
     message(FATAL_ERROR "${_deltanhnt_cxx_var}: no compiler ${_deltanhnt_cxx} found: ${_deltanhnt_hint}")
 endif()
 find_program(_deltanhnt_cc_path NAMES "${_deltanhnt_cc}" NO_CACHE NO_CMAKE_FIND_ROOT_PATH)
@@ -86,6 +89,15 @@ if(NOT IS_DIRECTORY "${_deltanhnt_sysroot}/usr/include")
     message(FATAL_ERROR "DELTANHNT_SYSROOT: ${_deltanhnt_sysroot} is not a root file system of the "
                         "target (no usr/include): set DELTANHNT_SYSROOT to the unit SDK's sysroot, "
                         "or run scripts/mipsel-sysroot.sh for Debian's")
+endif()
+# A cross compiler may bring a C library of its own; the plug-in must be
+# built against the unit's.
+file(GLOB _deltanhnt_libc "${_deltanhnt_sysroot}/lib/libc.so.6" "${_deltanhnt_sysroot}/lib/*/libc.so.6"
+    "${_deltanhnt_sysroot}/usr/lib/libc.so.6" "${_deltanhnt_sysroot}/usr/lib/*/libc.so.6")
+if(NOT _deltanhnt_libc)
+    message(FATAL_ERROR "DELTANHNT_SYSROOT: ${_deltanhnt_sysroot} holds no C library of the target "
+                        "(no libc.so.6 in lib/ or usr/lib/): set DELTANHNT_SYSROOT to the unit SDK's "
+                        "sysroot, or run scripts/mipsel-sysroot.sh for Debian's")
 endif()
 set(CMAKE_SYSROOT "${_deltanhnt_sysroot}")
 

@@ -175,6 +175,15 @@ const SlotHome kSlotHomes[] = {
     {31, "RunCheckThreshold", Home::Plugin},
 };
 
+// A device's virtual table: the pointer that leads the object points at
+// slot 0.
+const void* const* VirtualTable(const HalxSPDevice& dev)
+{
+    const void* const* vtable = nullptr;
+    std::memcpy(&vtable, static_cast<const void*>(&dev), sizeof vtable);
+    return vtable;
+}
+
 // The load address of the object holding code at an address.
 const void* ObjectOf(const void* code)
 {
@@ -191,9 +200,7 @@ TEST(SlotHomes, EachSlotReachesTheHostOrThePluginAsTheHostExpects)
     ASSERT_NE(host, nullptr);
     ASSERT_NE(plugin, nullptr);
     ASSERT_NE(host, plugin);
-    // The virtual table pointer leads the object; it points at slot 0.
-    const void* const* vtable = nullptr;
-    std::memcpy(&vtable, dev.get(), sizeof vtable);
+    const void* const* vtable = VirtualTable(*dev);
     for (const SlotHome& row : kSlotHomes) {
         const void* const object = ObjectOf(vtable[row.slot]);
         EXPECT_EQ(object, row.home == Home::Host ? host : plugin)
@@ -207,8 +214,8 @@ TEST(SlotHomes, EachSlotReachesTheHostOrThePluginAsTheHostExpects)
 TEST(SlotHomes, DeviceIoControlIsTheHostsImplementation)
 {
     const std::unique_ptr<HalxSPDevice> dev = BuiltPlugin().Create();
-    const void* const* vtable = nullptr;
-    std::memcpy(&vtable, dev.get(), sizeof vtable);
+    ASSERT_NE(dev, nullptr);
+    const void* const* vtable = VirtualTable(*dev);
     Dl_info info{};
     ASSERT_NE(dladdr(vtable[5], &info), 0);
     ASSERT_NE(info.dli_sname, nullptr);
