@@ -8,10 +8,13 @@
 # lib/); the variant's configuration searches PREFIX before its sysroot
 # (DELTANHNT_DEPS_PREFIX).
 #
-# usage: scripts/source-deps.sh PREFIX [CMAKE_ARGUMENT...]
-#   e.g. scripts/source-deps.sh build/deps-mipsel-oldabi \
-#          -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/mipsel-linux-gnu.cmake \
-#          -DCMAKE_CXX_FLAGS=-D_GLIBCXX_USE_CXX11_ABI=0
+# usage: scripts/source-deps.sh mipsel-oldabi
+#          what the preset mipsel-oldabi needs, in build/deps-mipsel-oldabi
+#        scripts/source-deps.sh PREFIX [CMAKE_ARGUMENT...]
+#          e.g. scripts/source-deps.sh /opt/deps-oldabi \
+#                 -DCMAKE_TOOLCHAIN_FILE=$PWD/cmake/toolchains/mipsel-linux-gnu.cmake \
+#                 -DDELTANHNT_SYSROOT=/opt/unit-sdk/sysroot \
+#                 -DCMAKE_CXX_FLAGS=-D_GLIBCXX_USE_CXX11_ABI=0
 #
 # Nothing is rebuilt while PREFIX holds a build of the same sources with the
 # same arguments.  The source package is fetched once, into build/src/, with
@@ -24,7 +27,16 @@ if [ $# -lt 1 ]; then
     echo "usage: $0 PREFIX [CMAKE_ARGUMENT...]" >&2
     exit 2
 fi
-prefix=$(realpath -m "$1")
+case "$1" in
+mipsel-oldabi)
+    prefix="$root/build/deps-mipsel-oldabi"
+    set -- "$1" "-DCMAKE_TOOLCHAIN_FILE=$root/cmake/toolchains/mipsel-linux-gnu.cmake" \
+        "-DDELTANHNT_SYSROOT=$root/build/sysroot-mipsel" -DCMAKE_CXX_FLAGS=-D_GLIBCXX_USE_CXX11_ABI=0
+    ;;
+*)
+    prefix=$(realpath -m "$1")
+    ;;
+esac
 shift
 jobs=${DELTANHNT_JOBS:-2}
 
