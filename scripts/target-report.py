@@ -29,7 +29,7 @@ STRIPS = {"MIPS R3000": ["mipsel-linux-gnu-strip", "llvm-strip"]}
 FAMILY_ORDER = ["GLIBC", "GLIBCXX", "CXXABI", "GCC"]
 
 
-def isa_and_float(path, machine):
+def isa_and_float(path):
     """The ISA and float ABI lines of readelf -A (MIPS ABI flags); the ELF
     header's flags where there are none."""
     text = elfinfo.readelf(path, "-A")
@@ -41,7 +41,7 @@ def isa_and_float(path, machine):
     if fields:
         return f"{fields.get('ISA', '?')}, GPR {fields.get('GPR size', '?')}-bit, " \
                f"FP ABI: {fields.get('FP ABI', '?')}, extension: {fields.get('ISA Extension', '?')}"
-    return f"{machine} (no ISA attributes)"
+    return "no ISA or float ABI attributes (readelf -A shows none)"
 
 
 def stripped_size(path, elf):
@@ -69,7 +69,7 @@ def report(path):
                  f"{header.get('Type', '?')}")
     lines.append(f"  machine        {header.get('Machine', '?')}"
                  + (f"; flags {flags.split(',')[0]}: {flag_text}" if flag_text else ""))
-    lines.append(f"  ISA and float  {isa_and_float(path, header.get('Machine', '?'))}")
+    lines.append(f"  ISA and float  {isa_and_float(path)}")
     lines.append(f"  SONAME         {' '.join(elf.tag('SONAME')) or '(none)'}; run path: "
                  f"{' '.join(elf.tag('RUNPATH') + elf.tag('RPATH')) or 'none'}")
     lines.append(f"  NEEDED         {' '.join(elf.needed())}")
