@@ -1,8 +1,12 @@
 #!/usr/bin/env bash
-# Builds the mipsel sysroot for the target build: Debian's mipsel packages of
-# the libraries the plug-in, the tools and the tests build against, unpacked
-# with dpkg-deb (installing :mipsel packages through multiarch fails on a PC
-# whose amd64 packages are newer).
+# Builds the mipsel sysroot for the target build: the target's root file
+# system as far as the build and the tests need it, from Debian's mipsel
+# packages unpacked with dpkg-deb (installing :mipsel packages through
+# multiarch fails on a PC whose amd64 packages are newer): the dynamic loader,
+# the C library, libstdc++ and libgcc with their development files, and the
+# libraries the plug-in, the tools and the tests build against.  Compilers
+# build with --sysroot set to it, and target programs run under
+# `qemu-mipsel -L <sysroot>`.
 #
 # usage: scripts/mipsel-sysroot.sh [SYSROOT]   (default: build/sysroot-mipsel)
 set -euo pipefail
@@ -10,6 +14,8 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 sysroot=${1:-$root/build/sysroot-mipsel}
 packages=(
+    libc6 libc6-dev linux-libc-dev
+    libgcc-s1 libgcc-12-dev libstdc++6 libstdc++-12-dev
     libjsoncpp-dev libjsoncpp25
     libgtest-dev libgmock-dev
     libboost1.74-dev

@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # The test command: installs what is missing, checks the formatting, builds
 # the plug-in, the host tools and the tests for the PC and for the MIPS
-# target, and runs the test suite natively and under qemu-mipsel; then the
-# whole suite again built with AddressSanitizer and UBSan, a short run of
-# each fuzz target, a short fault-injection soak of halx-host against ups-sim
-# and a memcheck run.
+# target, and runs the test suite natively and under qemu-mipsel; the
+# plug-in suite again for the target with the old string ABI and built by
+# clang, each plug-in's load-compatibility check, the target report and a
+# trial of the .debs; then the whole suite again built with AddressSanitizer
+# and UBSan, a short run of each fuzz target, a short fault-injection soak of
+# halx-host against ups-sim and a memcheck run.
 #
 # DELTANHNT_FUZZ_SECONDS (default 60): how long each fuzz target runs.
 set -euo pipefail
@@ -78,6 +80,79 @@ if [ "$(uname -m)" != "mips" ]; then
     scripts/mipsel-sysroot.sh
     run_suite mipsel || status=1
 fi
+
+# --- Load compatibility with the units in the field, and the packages as
+# shipped: the plug-in built with the old string ABI (jsoncpp and GoogleTest
+# built from Debian's sources for it) and by clang with the same sysroot, each
+# running the plug-in suite under qemu-mipsel; every plug-in checked against
+# its load-compatibility baseline; the target report; the .debs tried as a
+# unit uses them.
+compat_started=$SECONDS
+compat_suite() {
+    local preset=$1
+    local started=$SECONDS
+    if [ "$preset" = mipsel-oldabi ] && ! scripts/source-deps.sh mipsel-oldabi; then
+        summary[$preset]="FAILED: jsoncpp or GoogleTest from source"
+        return 1
+    fi
+    run_suite "$preset" || return 1
+    summary[$preset]="${summary[$preset]} ($((SECONDS - started)) s)"
+}
+compat_check() {
+    local preset=$1 abi=$2
+    local line
+    if line=$(python3 scripts/check-load-compat.py --abi "$abi" "build/$preset/deltanhnt.so"); then
+        echo "$line"
+        summary[compat-$preset]=${line#load compatibility OK: build/$preset/deltanhnt.so, }
+    else
+        echo "$line"
+        summary[compat-$preset]="FAILED: $(echo "$line" | grep -c -v '^load compatibility') symbols above the $abi baseline"
+        return 1
+    fi
+}
+package_trial() {
+    local preset=$1
+    shift
+    local started=$SECONDS log=build/$preset/package-trial.log
+    echo "=== package-$preset"
+    if scripts/package-trial.sh "build/$preset" "$@" 2>&1 | tee "$log"; then
+        summary[package-$preset]="$(sed -n 's/^summary: //p' "$log" | tail -n 1) ($((SECONDS - started)) s)"
+    else
+        summary[package-$preset]="FAILED: $(grep -m 1 '^FAILED: ' "$log" | cut -c 9-) (see $log)"
+        return 1
+    fi
+}
+compat_plugins=(build/native/deltanhnt.so)
+if [ "$(uname -m)" != "mips" ]; then
+    compat_suite mipsel-oldabi || status=1
+    compat_suite mipsel-clang || status=1
+    compat_plugins+=(build/mipsel/deltanhnt.so build/mipsel-oldabi/deltanhnt.so
+        build/mipsel-clang/deltanhnt.so)
+fi
+echo "=== load compatibility"
+compat_check native c++11 || status=1
+if [ "$(uname -m)" != "mips" ]; then
+    compat_check mipsel c++11 || status=1
+    compat_check mipsel-oldabi old || status=1
+    compat_check mipsel-clang c++11 || status=1
+fi
+echo "=== target report"
+existing=()
+for plugin in "${compat_plugins[@]}"; do
+    [ -f "$plugin" ] && existing+=("$plugin")
+done
+if python3 scripts/target-report.py "${existing[@]}" | tee build/target-report.txt; then
+    summary[target-report]="${#existing[@]} plug-ins (build/target-report.txt)"
+else
+    summary[target-report]="FAILED: see build/target-report.txt"
+    status=1
+fi
+package_trial native || status=1
+if [ "$(uname -m)" != "mips" ]; then
+    package_trial mipsel build/sysroot-mipsel || status=1
+fi
+summary[compat-time]="$((SECONDS - compat_started)) s for the stages above"
+
 run_suite sanitize || status=1
 
 echo "=== fuzz: configure and build"
@@ -110,7 +185,10 @@ run_check valgrind scripts/valgrind-host.sh --build-dir build/native || status=1
 
 echo
 echo "=== summary"
-for suite in lint native mipsel sanitize fuzz fuzz-reassembly fuzz-settings soak valgrind; do
-    [ -n "${summary[$suite]:-}" ] && printf '%-16s %s\n' "$suite" "${summary[$suite]}"
+for suite in lint native mipsel mipsel-oldabi mipsel-clang \
+    compat-native compat-mipsel compat-mipsel-oldabi compat-mipsel-clang target-report \
+    package-native package-mipsel compat-time \
+    sanitize fuzz fuzz-reassembly fuzz-settings soak valgrind; do
+    [ -n "${summary[$suite]:-}" ] && printf '%-22s %s\n' "$suite" "${summary[$suite]}"
 done
 exit $status

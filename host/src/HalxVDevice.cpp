@@ -12,6 +12,14 @@ HalxVDevice::HalxVDevice() = default;
 
 HalxVDevice::~HalxVDevice() = default;
 
+// The stand-in host knows no control codes: every one is refused as not
+// supported, as the interface's own default does.
+int HalxVDevice::DeviceIoControl(int /*code*/, const void* /*in*/, int /*in_size*/, void* /*out*/,
+                                 int /*out_size*/, int& /*returned*/)
+{
+    return -2;
+}
+
 void HalxVDevice::Reset() {}
 
 bool HalxVDevice::InitV(HalxVDevice* parent, unsigned int data_id, const Json::Value& settings)

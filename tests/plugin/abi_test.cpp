@@ -6,10 +6,12 @@
 #include <cctype>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "device/DeltaNHNT.h"
 #include "halx/Provider.h"
+#include "halx/ttime.h"
 #include "support/PluginLoader.h"
 
 namespace
@@ -58,6 +60,7 @@ const SlotCase kHostSlots[] = {
     {"DataId", 3, Slot(&VDeviceInterface::DataId)},
     {"DeviceType", 4, Slot(&VDeviceInterface::DeviceType)},
     {"DeviceIoControl", 5, Slot(&VDeviceInterface::DeviceIoControl)},
+    {"HalxVDevice::DeviceIoControl", 5, Slot(&HalxVDevice::DeviceIoControl)},
     {"RoundDone", 6, Slot(&VDeviceInterface::RoundDone)},
     {"UseControllerDb", 7, Slot(&VDeviceInterface::UseControllerDb)},
     // Slots 8 and 9: the complete and the deleting destructor.
@@ -123,6 +126,107 @@ std::string SlotName(const ::testing::TestParamInfo<SlotCase>& row)
 
 INSTANTIATE_TEST_SUITE_P(Host, HostSlots, ::testing::ValuesIn(kHostSlots), SlotName);
 INSTANTIATE_TEST_SUITE_P(Device, HostSlots, ::testing::ValuesIn(kDeviceSlots), SlotName);
+
+// Where the code in each slot of a device's virtual table lives: the
+// operations the host implements must reach the host's own code (a real host
+// has its own DeviceIoControl, Reset, SendSP...), not a copy compiled into the
+// plug-in; the plug-in's overrides and the interface's inline defaults live in
+// the plug-in.
+enum class Home { Host, Plugin };
+
+struct SlotHome {
+    long slot;
+    const char* operation;
+    Home home;
+};
+
+const SlotHome kSlotHomes[] = {
+    {0, "Get_Value", Home::Plugin},
+    {1, "LoadFromCache(string)", Home::Plugin},
+    {2, "LoadFromCache(bytes)", Home::Plugin},
+    {3, "DataId", Home::Plugin},
+    {4, "DeviceType", Home::Plugin},
+    {5, "DeviceIoControl", Home::Host},
+    {6, "RoundDone", Home::Plugin},
+    {7, "UseControllerDb", Home::Plugin},
+    {8, "complete destructor", Home::Plugin},
+    {9, "deleting destructor", Home::Plugin},
+    {10, "Reset", Home::Host},
+    {11, "InitV", Home::Host},
+    {12, "Init", Home::Host},
+    {13, "InitSetting", Home::Plugin},
+    {14, "IsSupportDevice", Home::Host},
+    {15, "GetChildVDevice", Home::Plugin},
+    {16, "GetAllChildVDevices", Home::Plugin},
+    {17, "SendSP", Home::Host},
+    {18, "SendDelayData", Home::Host},
+    {19, "SendDoData", Home::Host},
+    {20, "ReadDi", Home::Host},
+    {21, "ReadAi", Home::Host},
+    {22, "Get_SP_Value", Home::Host},
+    {23, "RefreshStatus", Home::Plugin},
+    {24, "process", Home::Plugin},
+    {25, "IsProcessing", Home::Host},
+    {26, "IsStalled", Home::Host},
+    {27, "SendData", Home::Host},
+    {28, "SendParityData", Home::Host},
+    {29, "OpenPort", Home::Host},
+    {30, "ClosePort", Home::Host},
+    {31, "RunCheckThreshold", Home::Plugin},
+};
+
+// A device's virtual table: the pointer that leads the object points at
+// slot 0.
+const void* const* VirtualTable(const HalxSPDevice& dev)
+{
+    const void* const* vtable = nullptr;
+    std::memcpy(&vtable, static_cast<const void*>(&dev), sizeof vtable);
+    return vtable;
+}
+
+// The load address of the object holding code at an address.
+const void* ObjectOf(const void* code)
+{
+    Dl_info info{};
+    return dladdr(code, &info) != 0 ? info.dli_fbase : nullptr;
+}
+
+TEST(SlotHomes, EachSlotReachesTheHostOrThePluginAsTheHostExpects)
+{
+    const std::unique_ptr<HalxSPDevice> dev = BuiltPlugin().Create();
+    ASSERT_NE(dev, nullptr);
+    const void* const host = ObjectOf(reinterpret_cast<const void*>(&get_ttime));
+    const void* const plugin = ObjectOf(dlsym(BuiltPlugin().handle(), "get_providers"));
+    ASSERT_NE(host, nullptr);
+    ASSERT_NE(plugin, nullptr);
+    ASSERT_NE(host, plugin);
+    const void* const* vtable = VirtualTable(*dev);
+    for (const SlotHome& row : kSlotHomes) {
+        const void* const object = ObjectOf(vtable[row.slot]);
+        EXPECT_EQ(object, row.home == Home::Host ? host : plugin)
+            << "slot " << row.slot << " " << row.operation << " resolves into "
+            << (object == host     ? "the host"
+                : object == plugin ? "the plug-in"
+                                   : "another object");
+    }
+}
+
+TEST(SlotHomes, DeviceIoControlIsTheHostsImplementation)
+{
+    const std::unique_ptr<HalxSPDevice> dev = BuiltPlugin().Create();
+    ASSERT_NE(dev, nullptr);
+    const void* const* vtable = VirtualTable(*dev);
+    Dl_info info{};
+    ASSERT_NE(dladdr(vtable[5], &info), 0);
+    ASSERT_NE(info.dli_sname, nullptr);
+    EXPECT_STREQ(info.dli_sname, "_ZN11HalxVDevice15DeviceIoControlEiPKviPviRi");
+    EXPECT_EQ(vtable[5], dlsym(RTLD_DEFAULT, "_ZN11HalxVDevice15DeviceIoControlEiPKviPviRi"));
+    // The stand-in host supports no control code.
+    int returned = 7;
+    char out[4] = {};
+    EXPECT_EQ(dev->DeviceIoControl(1, nullptr, 0, out, sizeof out, returned), -2);
+    EXPECT_EQ(returned, 7);
+}
 
 TEST(Export, GetProvidersIsUnmangledCLinkage)
 {

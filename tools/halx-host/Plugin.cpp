@@ -95,14 +95,12 @@ std::unique_ptr<HalxSPDevice> PluginLibrary::CreateDevice() const
 std::vector<std::string> PluginCandidates()
 {
     const std::string dir = ExecutableDir();
-    std::vector<std::string> candidates = {
+    // Both relative to the executable: no path of the machine that built it.
+    // The build tree links the plug-in beside the executable.
+    return {
         dir + "/" + kPluginFile,
         dir + "/" HALX_HOST_PLUGIN_RELDIR "/" + kPluginFile,
     };
-#ifdef HALX_HOST_BUILD_PLUGIN
-    candidates.emplace_back(HALX_HOST_BUILD_PLUGIN);
-#endif
-    return candidates;
 }
 
 std::string DefaultPluginPath()

@@ -28,6 +28,11 @@ public:
     // slots 8 and 9 (complete and deleting destructor)
     virtual ~HalxVDevice();
 
+    // slot 5 (VDeviceInterface): the host's device control, which every
+    // device inherits from here.
+    int DeviceIoControl(int code, const void* in, int in_size, void* out, int out_size,
+                        int& returned) override;
+
     // slot 10: end the current exchange with the device.
     virtual void Reset();
     // slot 11
