@@ -125,6 +125,20 @@ TEST(Responder, NoiseBeforeTheReplyIsRandomAndRepeatable)
     EXPECT_EQ(bytes.substr(100), "~00D005DELTA");
     EXPECT_NE(bytes.substr(0, 50), bytes.substr(50, 50));
     EXPECT_EQ(SentBytes(Ask(same, "MNU")), bytes);
+
+    // Every byte value comes up, "~" too (a false frame start); unless the
+    // noise is told to leave the frame start out.
+    options.noise = 8192;
+    Responder any(options);
+    const std::string noise = SentBytes(Ask(any, "MNU")).substr(0, 8192);
+    EXPECT_NE(noise.find('~'), std::string::npos);
+    EXPECT_NE(noise.find('\xff'), std::string::npos);
+    options.noise_without_start = true;
+    Responder clean(options);
+    const std::string skippable = SentBytes(Ask(clean, "MNU"));
+    EXPECT_EQ(skippable.find('~'), 8192U);
+    EXPECT_NE(skippable.find('\xff'), std::string::npos);
+    EXPECT_NE(skippable.find('\x7f'), std::string::npos);
 }
 
 // A cycle ends with VER, or with an MNU that abandons an open cycle.
