@@ -89,7 +89,7 @@ else
     status=1
 fi
 
-# A short fault-injection soak (scripts/soak.sh) and memcheck of halx-host
+# A short fault-injection soak (scripts/soak.py) and memcheck of halx-host
 # and ups-sim (scripts/valgrind-host.sh), with the native build's tools.
 run_check() {
     local name=$1
@@ -104,7 +104,7 @@ run_check() {
         return 1
     fi
 }
-run_check soak scripts/soak.sh --quick --build-dir build/native \
+run_check soak scripts/soak.py --quick --build-dir build/native \
     --out build/native/soak-quick || status=1
 run_check valgrind scripts/valgrind-host.sh --build-dir build/native || status=1
 
