@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "SimTest.h"
+#include "common/PollCycle.h"
 #include "upssim/Responder.h"
 
 namespace
@@ -23,8 +24,6 @@ using upssim::Options;
 using upssim::Output;
 using upssim::Responder;
 
-const char* const kCycle[] = {"MNU", "MOD", "RAT", "STB", "STI", "STO", "STP", "STA", "VER"};
-
 upssim::Script ScriptOf(const std::string& text)
 {
     std::istringstream in(text);
@@ -35,8 +34,8 @@ upssim::Script ScriptOf(const std::string& text)
 std::vector<std::string> Cycle(Responder& ups, Clock::time_point now = Clock::time_point())
 {
     std::vector<std::string> replies;
-    for (const char* code : kCycle) {
-        replies.push_back(SentBytes(Ask(ups, code, now)));
+    for (const CommandIndex command : tools::PollCycle()) {
+        replies.push_back(SentBytes(Ask(ups, kCommandCodes[command], now)));
     }
     return replies;
 }
