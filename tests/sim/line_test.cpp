@@ -173,7 +173,8 @@ TEST(PtyLine, SurvivesThePeerClosingAndReopening)
 
 // A scripted cable pull: the pseudo-terminal is closed (the host's end hangs
 // up) and a new one serves after the pause, behind the same link (its path
-// may be the old one's, freed and reused).
+// may be the old one's, freed and reused); the in-process simulator keeps
+// the link as ups-sim --link does.
 TEST(PtyLine, ScriptedCloseReopensAnotherPty)
 {
     const TempDir dir;
@@ -189,8 +190,7 @@ TEST(PtyLine, ScriptedCloseReopensAnotherPty)
             reopened = true;
         }
     };
-    upssim::LineServer server(options, upssim::Endpoint{"", link});
-    std::thread serving([&server] { server.Run(); });
+    PtySimulator sim(options, link);
 
     {
         HostEnd host(link);
@@ -204,9 +204,8 @@ TEST(PtyLine, ScriptedCloseReopensAnotherPty)
     ASSERT_TRUE(reopened);
     HostEnd again(link);
     EXPECT_EQ(again.Ask("MNU"), "~00D005DELTA");
-    server.Stop();
-    serving.join();
-    EXPECT_EQ(path, server.Path());
+    sim.Stop();
+    EXPECT_EQ(path, sim.SlavePath());
 }
 
 // The host starts its next poll cycle while a scripted cable pull is under
