@@ -1,5 +1,7 @@
 #include "upssim/Events.h"
 
+#include <iterator>
+
 #include <json/value.h>
 
 #include "common/Format.h"
@@ -13,42 +15,12 @@ namespace
 
 using Kind = Event::Kind;
 
-const char* Name(Kind kind)
-{
-    switch (kind) {
-    case Kind::Serving:
-        return "serving";
-    case Kind::Query:
-        return "query";
-    case Kind::Skipped:
-        return "skipped";
-    case Kind::Reply:
-        return "reply";
-    case Kind::Drop:
-        return "drop";
-    case Kind::Noise:
-        return "noise";
-    case Kind::Silence:
-        return "silence";
-    case Kind::Script:
-        return "script";
-    case Kind::Echo:
-        return "echo";
-    case Kind::Cycle:
-        return "cycle";
-    case Kind::Close:
-        return "close";
-    case Kind::Reopen:
-        return "reopen";
-    case Kind::Ignored:
-        return "ignored";
-    case Kind::Line:
-        return "line";
-    case Kind::Exit:
-        return "exit";
-    }
-    return "?";
-}
+// The "event" member, in the order of Event::Kind.
+constexpr const char* kNames[] = {"serving", "query",   "skipped", "reply", "drop",
+                                  "noise",   "silence", "script",  "echo",  "cycle",
+                                  "close",   "reopen",  "ignored", "line",  "exit"};
+static_assert(std::size(kNames) == static_cast<std::size_t>(Kind::Exit) + 1,
+              "a name for every kind of event");
 
 Json::Value Count(std::uint64_t count)
 {
@@ -100,7 +72,7 @@ std::string EventText(const Event& e)
 std::string EventJson(const Event& e, std::chrono::system_clock::time_point time)
 {
     tools::JsonObject o;
-    o.Add("event", Name(e.kind));
+    o.Add("event", kNames[static_cast<std::size_t>(e.kind)]);
     o.Add("time", tools::LocalTimestamp(time, true));
     switch (e.kind) {
     case Kind::Serving:

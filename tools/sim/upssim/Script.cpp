@@ -18,11 +18,6 @@ namespace
 
 using Op = ScriptCommand::Op;
 
-ScriptError Error(const std::string& message)
-{
-    return ScriptError(message);
-}
-
 // The line without its comment: "#" at the start of a word begins one.
 std::string StripComment(const std::string& line)
 {
@@ -78,8 +73,8 @@ std::int64_t Count(const std::string& text, std::int64_t low, std::int64_t high)
 {
     std::int64_t value = 0;
     if (!ParseInteger(text, value) || value < low || value > high) {
-        throw Error("expected a number " + std::to_string(low) + ".." + std::to_string(high) +
-                    ", found \"" + text + "\"");
+        throw ScriptError("expected a number " + std::to_string(low) + ".." + std::to_string(high) +
+                          ", found \"" + text + "\"");
     }
     return value;
 }
@@ -104,14 +99,14 @@ std::int32_t WireValue(const ReplyField& field, const std::string& text)
                 return static_cast<std::int32_t>(value);
             }
         }
-        throw Error("bad value \"" + text + "\" for " + field.name +
-                    " (tenths: an integer or one decimal, e.g. 2205 or 220.5)");
+        throw ScriptError("bad value \"" + text + "\" for " + field.name +
+                          " (tenths: an integer or one decimal, e.g. 2205 or 220.5)");
     }
     if (!ParseInteger(text, value) || value < std::numeric_limits<std::int32_t>::min() ||
         value > std::numeric_limits<std::int32_t>::max()) {
-        throw Error("bad value \"" + text + "\" for " + field.name +
-                    (field.type == FieldType::Float32 ? " (tenths: an integer or one decimal)"
-                                                      : " (an integer)"));
+        throw ScriptError("bad value \"" + text + "\" for " + field.name +
+                          (field.type == FieldType::Float32 ? " (tenths: an integer or one decimal)"
+                                                            : " (an integer)"));
     }
     return static_cast<std::int32_t>(value);
 }
@@ -131,7 +126,7 @@ struct Line {
 void Expect(const Line& line, std::size_t words, const char* usage)
 {
     if (line.words.size() != words) {
-        throw Error(std::string("expected ") + usage);
+        throw ScriptError(std::string("expected ") + usage);
     }
 }
 
@@ -141,7 +136,7 @@ void Set(const Line& line, ScriptCommand& command)
 {
     const ReplyField* field = FindReplyField(line.words[1]);
     if (field == nullptr) {
-        throw Error("unknown field \"" + line.words[1] + "\"");
+        throw ScriptError("unknown field \"" + line.words[1] + "\"");
     }
     command.name = field->name;
     command.number = WireValue(*field, line.words[2]);
@@ -163,14 +158,14 @@ void Flag(const Line& line, ScriptCommand& command)
     std::int64_t index = 0;
     if (ParseInteger(words[1], index)) {
         if (index < 0 || index >= kStatusFlagCount) {
-            throw Error("index " + words[1] + " out of range 0.." +
-                        std::to_string(kStatusFlagCount - 1));
+            throw ScriptError("index " + words[1] + " out of range 0.." +
+                              std::to_string(kStatusFlagCount - 1));
         }
         field = StatusFlag(static_cast<unsigned>(index));
     } else {
         field = FindReplyField(words[1]);
         if (field == nullptr || field->group != ReplyGroup::STA) {
-            throw Error("unknown status flag \"" + words[1] + "\"");
+            throw ScriptError("unknown status flag \"" + words[1] + "\"");
         }
     }
     command.name = field->name;
@@ -179,7 +174,7 @@ void Flag(const Line& line, ScriptCommand& command)
 void OnOff(const Line& line, ScriptCommand& command)
 {
     if (line.words[1] != "on" && line.words[1] != "off") {
-        throw Error("expected on or off");
+        throw ScriptError("expected on or off");
     }
     command.on = line.words[1] == "on";
 }
@@ -192,10 +187,10 @@ void Text(const Line& line, ScriptCommand& command)
     if (text.size() >= 2 && text.front() == '"' && text.back() == '"') {
         text = text.substr(1, text.size() - 2);
     } else if (text.empty()) {
-        throw Error("expected a text (\"\" for an empty one)");
+        throw ScriptError("expected a text (\"\" for an empty one)");
     }
     if (text.size() > kMaxFramePayload) {
-        throw Error("text longer than " + std::to_string(kMaxFramePayload) + " bytes");
+        throw ScriptError("text longer than " + std::to_string(kMaxFramePayload) + " bytes");
     }
     command.text = text;
 }
@@ -214,7 +209,7 @@ void Drop(const Line& line, ScriptCommand& command)
         command.op = Op::DropCodes;
         for (std::size_t i = 1; i < words.size(); ++i) {
             if (!IsQueryCode(words[i])) {
-                throw Error("unknown query \"" + words[i] + "\"");
+                throw ScriptError("unknown query \"" + words[i] + "\"");
             }
             command.codes.push_back(words[i]);
         }
@@ -240,7 +235,7 @@ void Noise(const Line& line, ScriptCommand& command)
 {
     command.number = Count(line.words[1], 1, kMaxNoiseBytes);
     if (line.words.size() == 3 && line.words[2] != "before") {
-        throw Error("expected \"before\" or nothing after the size");
+        throw ScriptError("expected \"before\" or nothing after the size");
     }
     command.on = line.words.size() == 3;
 }
@@ -249,7 +244,7 @@ void Address(const Line& line, ScriptCommand& command)
 {
     const std::string& address = line.words[1];
     if (address.size() != 2 || address.find(kFrameStart) != std::string::npos) {
-        throw Error("expected two characters, found \"" + address + "\"");
+        throw ScriptError("expected two characters, found \"" + address + "\"");
     }
     command.text = address;
 }
@@ -279,7 +274,7 @@ void Wait(const Line& line, ScriptCommand& command)
         return;
     }
     if (line.words[2] != "cycles" && line.words[2] != "cycle") {
-        throw Error("expected \"cycles\" after the count");
+        throw ScriptError("expected \"cycles\" after the count");
     }
     command.op = Op::WaitCycles;
     command.number = Count(line.words[1], 1, 1000000000);
@@ -352,7 +347,7 @@ std::chrono::milliseconds ParseDuration(const std::string& text)
     const double value = std::strtod(number.c_str(), &end);
     if (number.empty() || scale == 0 || end != number.c_str() + number.size() ||
         !std::isfinite(value) || value * scale > 1e12) {
-        throw Error("bad duration \"" + text + "\" (a number and ms, s, m or h: 500ms, 10s)");
+        throw ScriptError("bad duration \"" + text + "\" (a number and ms, s, m or h: 500ms, 10s)");
     }
     return std::chrono::milliseconds(static_cast<std::int64_t>(std::llround(value * scale)));
 }
@@ -373,7 +368,7 @@ bool ParseScriptLine(const std::string& raw, ScriptCommand& command)
         }
     }
     if (verb == nullptr) {
-        throw Error("unknown command \"" + word + "\"");
+        throw ScriptError("unknown command \"" + word + "\"");
     }
     line.rest = text.substr(text.find(word) + word.size());
     command = ScriptCommand();
@@ -382,13 +377,13 @@ bool ParseScriptLine(const std::string& raw, ScriptCommand& command)
     command.name = verb->name;
     try {
         if (line.words.size() < verb->min_words || line.words.size() > verb->max_words) {
-            throw Error(std::string("expected ") + verb->usage);
+            throw ScriptError(std::string("expected ") + verb->usage);
         }
         if (verb->parse != nullptr) {
             verb->parse(line, command);
         }
     } catch (const ScriptError& error) {
-        throw Error(word + ": " + error.what());
+        throw ScriptError(word + ": " + error.what());
     }
     return true;
 }
@@ -407,7 +402,7 @@ Script ParseScript(std::istream& in, const std::string& source)
                 continue;
             }
             if (command.op == Op::Repeat && !waited) {
-                throw Error("repeat: no wait before it, the script would spin");
+                throw ScriptError("repeat: no wait before it, the script would spin");
             }
         } catch (const ScriptError& error) {
             throw ScriptError(source + ":" + std::to_string(number) + ": " + error.what());
