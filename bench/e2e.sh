@@ -3,55 +3,32 @@
 # the simulator sending its replies at the line's real byte rate (--pace),
 # and each poll cycle's time is set against the wire time of its bytes.
 #
-# usage: bench/e2e.sh [--no-build] [--cycles N] [--interval SECONDS]
+# usage: bench/e2e.sh [--build-dir DIR] [--no-build] [--cycles N] [--interval SECONDS]
 #
+#   --build-dir DIR     build of halx-host, ups-sim and deltanhnt.so, made by
+#                       scripts/build-tools.sh (default build/tools)
+#   --no-build          use DIR as it is
 #   --cycles N          cycles to time (default 10)
 #   --interval SECONDS  halx-host's time between cycle starts (default 2; a
 #                       cycle takes about 1.56 s, so the line rests between)
 #
-# Builds halx-host, ups-sim and the plug-in in build/bench (preset bench, two
-# compile jobs) unless --no-build.  The simulator holds every measurement at
-# its nominal value (--no-drift), so every cycle carries the same bytes.
+# The simulator holds every measurement at its nominal value (--no-drift), so
+# every cycle carries the same bytes.
 # Times come from halx-host's --trace (microsecond stamps of each chunk as it
 # is written or read); the --json events check that every cycle completed.
 # Then a second measure without the trace: cycles back to back (interval
 # 1 ms), the run time of N+1 cycles minus that of 1, divided by N.
 set -euo pipefail
+source "$(dirname "$0")/../scripts/lib.sh"
 
-root=$(cd "$(dirname "$0")/.." && pwd)
-cd "$root"
-
-build=1
 cycles=10
 interval=2
-while [ $# -gt 0 ]; do
-    case $1 in
-    --no-build) build=0 ;;
-    --cycles)
-        cycles=${2:?--cycles needs a number}
-        shift
-        ;;
-    --interval)
-        interval=${2:?--interval needs seconds}
-        shift
-        ;;
-    *)
-        sed -n '2,/^set -euo/p' "$0" | sed '$d; s/^# \{0,1\}//' >&2
-        exit 2
-        ;;
-    esac
-    shift
-done
-
-dir=build/bench
+parse_options "--build-dir=build_dir --no-build:no_build=1 --cycles=cycles --interval=interval" "$@"
+build_tools
 baud=2400
-if [ "$build" = 1 ]; then
-    cmake --preset bench >/dev/null
-    cmake --build --preset bench -j 2 --target deltanhnt halx-host ups-sim
-fi
-host=$dir/tools/halx-host/halx-host
-sim=$dir/tools/sim/ups-sim
-plugin=$dir/deltanhnt.so
+host=$build_dir/tools/halx-host/halx-host
+sim=$build_dir/tools/sim/ups-sim
+plugin=$build_dir/deltanhnt.so
 
 scratch=$(mktemp -d)
 sim_pid=

@@ -26,35 +26,19 @@
 # write is not counted).  The replies are those of a healthy UPS, each
 # delivered whole, or one byte per process() call ("bytewise").
 set -euo pipefail
+source "$(dirname "$0")/../scripts/lib.sh"
 
-root=$(cd "$(dirname "$0")/.." && pwd)
-cd "$root"
-
-build=1
 cycles=1000
-while [ $# -gt 0 ]; do
-    case $1 in
-    --no-build) build=0 ;;
-    --cycles)
-        cycles=${2:?--cycles needs a number}
-        shift
-        ;;
-    *)
-        sed -n '2,/^set -euo/p' "$0" | sed '$d; s/^# \{0,1\}//' >&2
-        exit 2
-        ;;
-    esac
-    shift
-done
+parse_options "--no-build:no_build=1 --cycles=cycles" "$@"
 mips_cycles=$((cycles / 50))
 [ "$mips_cycles" -ge 2 ] || mips_cycles=2
 
 native_dir=build/bench
 mipsel_dir=build/bench-mipsel
-sysroot=$root/build/sysroot-mipsel
+sysroot=$PWD/build/sysroot-mipsel
 qemu=(qemu-mipsel -L /usr/mipsel-linux-gnu -E "LD_LIBRARY_PATH=$sysroot/usr/lib/mipsel-linux-gnu")
 
-if [ "$build" = 1 ]; then
+if [ "$no_build" = 0 ]; then
     scripts/mipsel-sysroot.sh
     for preset in bench bench-mipsel; do
         cmake --preset "$preset" >/dev/null

@@ -75,9 +75,13 @@ else
     summary[lint]="FAILED: files differ from .clang-format (scripts/lint.sh)"
     status=1
 fi
-run_suite native || status=1
+# The target's sysroot first: the native suite checks the toolchain file's
+# refusals against it.
 if [ "$(uname -m)" != "mips" ]; then
     scripts/mipsel-sysroot.sh
+fi
+run_suite native || status=1
+if [ "$(uname -m)" != "mips" ]; then
     run_suite mipsel || status=1
 fi
 
@@ -164,7 +168,7 @@ else
     status=1
 fi
 
-# A short fault-injection soak (scripts/soak.sh) and memcheck of halx-host
+# A short fault-injection soak (scripts/soak.py) and memcheck of halx-host
 # and ups-sim (scripts/valgrind-host.sh), with the native build's tools.
 run_check() {
     local name=$1
@@ -179,7 +183,7 @@ run_check() {
         return 1
     fi
 }
-run_check soak scripts/soak.sh --quick --build-dir build/native \
+run_check soak scripts/soak.py --quick --build-dir build/native \
     --out build/native/soak-quick || status=1
 run_check valgrind scripts/valgrind-host.sh --build-dir build/native || status=1
 

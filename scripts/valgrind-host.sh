@@ -18,41 +18,18 @@
 #
 # usage: scripts/valgrind-host.sh [--build-dir DIR] [--no-build] [--out DIR]
 #
-#   --build-dir DIR  build of halx-host, ups-sim and deltanhnt.so (default
-#                    build/soak, configured here if new; CI passes build/native)
+#   --build-dir DIR  build of halx-host, ups-sim and deltanhnt.so, made by
+#                    scripts/build-tools.sh (default build/tools; CI passes
+#                    build/native)
 #   --no-build       use DIR as it is
 #   --out DIR        memcheck logs and program output (default DIR/valgrind)
 set -euo pipefail
+source "$(dirname "$0")/lib.sh"
 
-root=$(cd "$(dirname "$0")/.." && pwd)
-cd "$root"
-
-build_dir=build/soak
-build=1
 out=""
-while [ $# -gt 0 ]; do
-    case $1 in
-    --build-dir)
-        build_dir=${2:?--build-dir needs a folder}
-        shift
-        ;;
-    --no-build) build=0 ;;
-    --out)
-        out=${2:?--out needs a folder}
-        shift
-        ;;
-    *)
-        sed -n '2,/^set -euo/p' "$0" | sed '$d; s/^# \{0,1\}//' >&2
-        exit 2
-        ;;
-    esac
-    shift
-done
+parse_options "--build-dir=build_dir --no-build:no_build=1 --out=out" "$@"
 out=${out:-$build_dir/valgrind}
-
-if [ "$build" = 1 ]; then
-    scripts/build-tools.sh "$build_dir"
-fi
+build_tools
 host=$build_dir/tools/halx-host/halx-host
 sim=$build_dir/tools/sim/ups-sim
 plugin=$build_dir/deltanhnt.so
@@ -63,8 +40,7 @@ memcheck=(valgrind --error-exitcode=1 --leak-check=full
     --errors-for-leak-kinds=definite,indirect --show-leak-kinds=definite,indirect
     --track-origins=yes --num-callers=40)
 
-failures=()
-results=()
+runs=0
 
 # "N errors, definitely lost N, indirectly lost N, possibly lost N" from a
 # memcheck log.
@@ -79,20 +55,17 @@ figures() {
         "(definitely/indirectly/possibly)"
 }
 
-# check NAME STATUS LOG [CONDITION_MESSAGE]: records one run's result.
+# check NAME STATUS LOG [PROBLEM]: one run's result.
 check() {
     local name=$1 status=$2 log=$3 problem=${4:-}
-    local line
-    line="$name: $(figures "$log")"
+    runs=$((runs + 1))
+    echo "$name: $(figures "$log")"
     if [ "$status" -ne 0 ]; then
         problem="${problem:+$problem; }exit status $status"
     fi
     if [ -n "$problem" ]; then
-        failures+=("$name: $problem (see $log)")
-        line="$line  FAILED: $problem"
+        fail "$name: $problem (see $log)"
     fi
-    results+=("$line")
-    echo "$line"
 }
 
 # --- 1. the built-in simulated UPS
@@ -132,7 +105,7 @@ wait 100000 cycles
 EOF
 link=$out/ups
 "${memcheck[@]}" --log-file="$out/ups-sim.memcheck" \
-    "$sim" --link "$link" --script "$out/faults.ups" --log >"$out/ups-sim.out" 2>&1 &
+    "$sim" --link "$link" --script "$out/faults.ups" --log --json >"$out/ups-sim.jsonl" 2>&1 &
 sim_pid=$!
 for _ in $(seq 300); do
     [ -L "$link" ] && break
@@ -173,13 +146,4 @@ status=0
     >"$out/host-cache.out" 2>&1 || status=$?
 check "halx-host --load-cache" "$status" "$out/host-cache.memcheck"
 
-echo
-if [ ${#failures[@]} -eq 0 ]; then
-    echo "summary: ${#results[@]} runs, 0 errors, 0 bytes definitely or indirectly lost"
-    echo "valgrind: PASS"
-else
-    printf 'FAILED: %s\n' "${failures[@]}"
-    echo "summary: FAILED: ${failures[0]}"
-    echo "valgrind: FAIL"
-    exit 1
-fi
+finish valgrind "$runs runs, 0 errors, 0 bytes definitely or indirectly lost"

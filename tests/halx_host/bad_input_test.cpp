@@ -1,12 +1,8 @@
 // Bad input ends halx-host with one clear line on standard error and a
 // non-zero exit status.
-#include <cstdlib>
-#include <fstream>
-
 #include <gtest/gtest.h>
 
-#include "ChildProcess.h"
-#include "HostOutput.h"
+#include "HostTest.h"
 
 namespace
 {
@@ -18,42 +14,31 @@ struct BadInputCase {
     std::vector<std::string> message; // parts the line on stderr must hold
 };
 
+// A scratch folder with the bad files the cases name.
 class Scratch
 {
 public:
     Scratch()
     {
-        char dir[] = "/tmp/halx-host-bad-XXXXXX";
-        dir_ = mkdtemp(dir);
-        Write("text.so", "not a library\n");
-        Write("broken.json", "{\"appSetting\": ");
-        Write("array.json", "[1, 2]");
-        Write("337.bin", std::string(337, '\0'));
-        Write("339.bin", std::string(339, '\0'));
+        dir_.Write("text.so", "not a library\n");
+        dir_.Write("broken.json", "{\"appSetting\": ");
+        dir_.Write("array.json", "[1, 2]");
+        dir_.Write("337.bin", std::string(337, '\0'));
+        dir_.Write("339.bin", std::string(339, '\0'));
     }
-    ~Scratch()
-    {
-        if (std::system(("rm -rf '" + dir_ + "'").c_str()) != 0) {
-            // Leftovers in /tmp do no harm.
-        }
-    }
-    std::string Path(const std::string& name) const { return dir_ + "/" + name; }
-    // Every "@DIR" replaced by the scratch directory.
+    // Every "@DIR" replaced by the scratch folder.
     std::string Expand(std::string text) const
     {
+        const std::string& dir = dir_.Path();
         for (std::size_t at = text.find("@DIR"); at != std::string::npos;
-             at = text.find("@DIR", at + dir_.size())) {
-            text.replace(at, 4, dir_);
+             at = text.find("@DIR", at + dir.size())) {
+            text.replace(at, 4, dir);
         }
         return text;
     }
 
 private:
-    void Write(const std::string& name, const std::string& bytes) const
-    {
-        std::ofstream(Path(name), std::ios::binary) << bytes;
-    }
-    std::string dir_;
+    TempDir dir_;
 };
 
 void PrintTo(const BadInputCase& c, std::ostream* os)

@@ -1,43 +1,32 @@
-// halx-host end to end: the tool, run as a child process, polls a scripted UPS
-// through a real pseudo-terminal; the assertions read its --json events.
+// halx-host end to end: the tool, run as a child process, polls the
+// simulated UPS (upssim) through a real pseudo-terminal; the assertions read
+// its --json events.
 #include <signal.h>
 
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <regex>
+#include <sstream>
 #include <thread>
 
 #include <gtest/gtest.h>
 
-#include "ChildProcess.h"
-#include "HostOutput.h"
-#include "ScriptedUps.h"
+#include "HostTest.h"
+#include "common/PollCycle.h"
+#include "protocol/FrameLayout.h"
 #include "record/RecordFields.h"
 #include "support/Replies.h"
+#include "upssim/UpsModel.h"
 
 using namespace std::chrono_literals;
+using Kind = upssim::Event::Kind;
 
 namespace
 {
 
-const char* const kCodes[] = {"MNU", "MOD", "RAT", "STB", "STI", "STO", "STP", "STA", "VER"};
-const ReplyGroup kGroups[] = {ReplyGroup::MNU, ReplyGroup::MOD, ReplyGroup::RAT,
-                              ReplyGroup::STB, ReplyGroup::STI, ReplyGroup::STO,
-                              ReplyGroup::STP, ReplyGroup::STA, ReplyGroup::VER};
-
-// Status flags with the "AC output current too high" flag (row 3) raised.
-const std::string kStaOverCurrent = "0;0;0;1;0;0;0;0;0;0;0;0;0;0;0;0;0;0;0";
-
-std::string Healthy(const std::string& code)
-{
-    for (std::size_t i = 0; i < 9; ++i) {
-        if (code == kCodes[i]) {
-            return HealthyPayloads()[i];
-        }
-    }
-    return "";
-}
+// The status flag of "AC output current too high" (row 3 of the alarms).
+constexpr const char* kOverCurrent = "OutptOvrCrrent";
 
 std::vector<std::string> Fields(const std::string& payload)
 {
@@ -53,19 +42,21 @@ std::vector<std::string> Fields(const std::string& payload)
     }
 }
 
-// Checks the decoded record fields against the payloads the UPS sent, field
-// by field: integer, tenths and byte conversions, absent fields, texts.
-void ExpectRecordFrom(const Json::Value& fields,
-                      const std::function<std::string(const std::string&)>& payload_of)
+// Checks the decoded record fields against the replies the UPS sent (in
+// poll order), field by field: integer, tenths and byte conversions, absent
+// fields, texts.
+void ExpectRecordFrom(const Json::Value& fields, const std::vector<std::string>& replies)
 {
-    for (std::size_t g = 0; g < 9; ++g) {
-        const std::string payload = payload_of(kCodes[g]);
-        const ReplyFields group = FieldsOf(kGroups[g]);
+    for (std::size_t g = 0; g < tools::kPollCycleLength; ++g) {
+        const char* code = kCommandCodes[tools::PollCycle()[g]];
+        const ReplyGroup reply = kPollSteps[g].reply;
+        const std::string payload = replies[g].substr(kFrameHeaderSize);
+        const ReplyFields group = FieldsOf(reply);
         const std::vector<std::string> wire = Fields(payload);
         for (std::size_t i = 0; i < group.count; ++i) {
             const RecordField& f = group.first[i];
             const Json::Value& got = fields[f.name];
-            SCOPED_TRACE(std::string(kCodes[g]) + " field " + std::to_string(i) + " " + f.name);
+            SCOPED_TRACE(std::string(code) + " field " + std::to_string(i) + " " + f.name);
             const bool present = i < wire.size();
             const int number = present ? std::atoi(wire[i].c_str()) : 0;
             switch (f.type) {
@@ -81,7 +72,7 @@ void ExpectRecordFrom(const Json::Value& fields,
                     static_cast<float>(static_cast<double>(static_cast<float>(number)) * 0.1));
                 break;
             case FieldType::Int8:
-                EXPECT_EQ(got.asInt(), present || kGroups[g] != ReplyGroup::STA
+                EXPECT_EQ(got.asInt(), present || reply != ReplyGroup::STA
                                            ? static_cast<std::int8_t>(number & 0xFF)
                                            : -1);
                 break;
@@ -116,13 +107,14 @@ std::vector<std::string> CycleEvents()
 
 TEST(HalxHostEndToEnd, PollsThroughPseudoTerminalWithNoiseSplitRepliesAndARaisedFlag)
 {
-    UpsScript script;
-    script.noise = std::string("\x00\xff\x13#junk!\r\n", 11);
-    script.chunk = 7;
-    script.payload = [](const std::string& code, int /*cycle*/) {
-        return code == "STA" ? kStaOverCurrent : Healthy(code);
-    };
-    ScriptedUps ups(script);
+    // Line noise (never a "~") before every reply, the replies in 7-byte
+    // pieces.
+    upssim::Options options = SimulatedLine::Healthy();
+    options.noise = 11;
+    options.noise_without_start = true;
+    options.chunk = 7;
+    options.values[kOverCurrent] = 1;
+    const SimulatedLine ups(options);
 
     const RunResult r =
         RunHost({"--port", ups.Path(), "--json", "--interval", "0.2", "--reply-timeout", "10",
@@ -153,9 +145,7 @@ TEST(HalxHostEndToEnd, PollsThroughPseudoTerminalWithNoiseSplitRepliesAndARaised
         EXPECT_EQ(rec["length"].asInt(), 338);
         EXPECT_EQ(rec["hex"].asString().size(), 676U);
         EXPECT_EQ(rec["fields"]["DataId"].asUInt(), 4000000000U);
-        ExpectRecordFrom(rec["fields"], [](const std::string& code) {
-            return code == "STA" ? kStaOverCurrent : Healthy(code);
-        });
+        ExpectRecordFrom(rec["fields"], RepliesOf(options));
         EXPECT_EQ(rec["fields"]["Reserved194"].asString(), "00000000");
         EXPECT_TRUE(std::regex_match(rec["fields"]["RoundTime"].asString(),
                                      std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d)")));
@@ -198,10 +188,7 @@ TEST(HalxHostEndToEnd, PollsThroughPseudoTerminalWithNoiseSplitRepliesAndARaised
 
 TEST(HalxHostEndToEnd, SilentUpsCountsStallsOnceReportedAndRecovers)
 {
-    UpsScript script;
-    script.silent_after = 1;
-    script.silent_for = 2500ms;
-    ScriptedUps ups(script);
+    const SimulatedLine ups(SimulatedLine::Healthy("wait 1 cycle\nsilence 2500ms\n"));
 
     const RunResult r = RunHost({"--port", ups.Path(), "--json", "--interval", "0.2",
                                  "--reply-timeout", "1", "--cycles", "3"});
@@ -235,18 +222,19 @@ TEST(HalxHostEndToEnd, SilentUpsCountsStallsOnceReportedAndRecovers)
 
 TEST(HalxHostEndToEnd, LostPortIsReportedOnceReopenedAndIdleWhileGone)
 {
-    UpsScript script;
-    script.hangup_after = 1;
-    script.gone_for = 2500ms;
-    ScriptedUps ups(script);
+    // A cable pull: the terminal hangs up, its link goes, and a new terminal
+    // comes after 2.5 s.
+    const SimulatedLine ups(SimulatedLine::Healthy("wait 1 cycle\nclose 2500ms\n"));
 
-    ChildProcess child({"--port", ups.Path(), "--json", "--interval", "0.2", "--reply-timeout",
-                        "10", "--reopen-interval", "0.2", "--cycles", "3"});
-    ASSERT_TRUE(ups.WaitOutageStarted(60s));
+    const std::unique_ptr<ChildProcess> host =
+        StartHost({"--port", ups.Path(), "--json", "--interval", "0.2", "--reply-timeout", "10",
+                   "--reopen-interval", "0.2", "--cycles", "3"});
+    ChildProcess& child = *host;
+    ASSERT_TRUE(ups.WaitFor(Kind::Close, 60s));
     std::this_thread::sleep_for(300ms);
     const double cpu_before = CpuSeconds(child.pid());
     const auto wall_before = std::chrono::steady_clock::now();
-    ASSERT_TRUE(ups.WaitOutageEnded(60s));
+    ASSERT_TRUE(ups.WaitFor(Kind::Reopen, 60s));
     const double cpu_used = CpuSeconds(child.pid()) - cpu_before;
     const double wall =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - wall_before).count();
@@ -272,9 +260,10 @@ TEST(HalxHostEndToEnd, LostPortIsReportedOnceReopenedAndIdleWhileGone)
 
 TEST(HalxHostEndToEnd, InterruptExitsCleanlyWithCounters)
 {
-    ScriptedUps ups{UpsScript()};
-    ChildProcess child(
-        {"--port", ups.Path(), "--json", "--interval", "0.2", "--reply-timeout", "10"});
+    const SimulatedLine ups;
+    const std::unique_ptr<ChildProcess> host =
+        StartHost({"--port", ups.Path(), "--json", "--interval", "0.2", "--reply-timeout", "10"});
+    ChildProcess& child = *host;
     bool got_values = false;
     while (!got_values) {
         const std::optional<std::string> line = child.ReadLine(60s);
@@ -292,19 +281,14 @@ TEST(HalxHostEndToEnd, InterruptExitsCleanlyWithCounters)
 
 TEST(HalxHostEndToEnd, ReadableViewShowsValuesAlarmChangesAndAbandonedCycles)
 {
-    UpsScript script;
     // Cycle 0: not a Delta UPS, the plug-in gives up after MNU.  Cycle 1:
     // over-current raised.  Cycle 2: cleared.
-    script.payload = [](const std::string& code, int cycle) {
-        if (code == "MNU" && cycle == 0) {
-            return std::string("ACME");
-        }
-        if (code == "STA" && cycle == 1) {
-            return kStaOverCurrent;
-        }
-        return Healthy(code);
-    };
-    ScriptedUps ups(script);
+    const SimulatedLine ups(SimulatedLine::Healthy("manufacturer ACME\n"
+                                                   "wait 1 cycle\n"
+                                                   "manufacturer DELTA\n"
+                                                   "flag OutptOvrCrrent 1\n"
+                                                   "wait 1 cycle\n"
+                                                   "flag OutptOvrCrrent 0\n"));
 
     const RunResult r = RunHost(
         {"--port", ups.Path(), "--interval", "0.2", "--reply-timeout", "10", "--cycles", "2"});
@@ -331,10 +315,10 @@ TEST(HalxHostEndToEnd, ReadableViewShowsValuesAlarmChangesAndAbandonedCycles)
 
 TEST(HalxHostEndToEnd, TraceHasOneTimestampedHexLinePerChunk)
 {
-    UpsScript script;
-    script.chunk = 5;
-    ScriptedUps ups(script);
-    const std::string trace = ups.Dir() + "/trace.log";
+    upssim::Options options = SimulatedLine::Healthy();
+    options.chunk = 5;
+    const SimulatedLine ups(options);
+    const std::string trace = ups.Dir().File("trace.log");
 
     const RunResult r = RunHost({"--port", ups.Path(), "--json", "--interval", "0.2",
                                  "--reply-timeout", "10", "--cycles", "2", "--trace", trace});
@@ -364,7 +348,7 @@ TEST(HalxHostEndToEnd, TraceHasOneTimestampedHexLinePerChunk)
     }
     EXPECT_EQ(tx, Repeat(CycleFrames(), 2));
     std::string replies;
-    for (const std::string& reply : HealthyReplies()) {
+    for (const std::string& reply : RepliesOf(options)) {
         replies += reply;
     }
     EXPECT_EQ(rx, replies + replies);

@@ -1,22 +1,15 @@
 // The history file written while polling, read back with --decode and handed
 // to the plug-in again with --load-cache.
-#include <unistd.h>
-
 #include <algorithm>
-#include <cstdio>
 #include <fstream>
 
 #include <gtest/gtest.h>
 
-#include "ChildProcess.h"
-#include "HostOutput.h"
-#include "ScriptedUps.h"
-#include "support/Replies.h"
+#include "HostTest.h"
+#include "upssim/UpsModel.h"
 
 namespace
 {
-
-const std::string kStaFanFault = "0;0;0;0;0;0;0;0;0;1;0;0;0;0;0;0;0;0;0";
 
 std::string ReadAll(const std::string& path)
 {
@@ -37,20 +30,11 @@ Json::Value Without(Json::Value fields, const char* name)
 
 TEST(HalxHostFiles, HistoryDecodesAndLoadsBackFromCache)
 {
-    UpsScript script;
-    script.payload = [](const std::string& code, int /*cycle*/) {
-        return code == "STA" ? kStaFanFault
-                             : HealthyPayloads()[code == "MNU"   ? 0
-                                                 : code == "MOD" ? 1
-                                                 : code == "RAT" ? 2
-                                                 : code == "STB" ? 3
-                                                 : code == "STI" ? 4
-                                                 : code == "STO" ? 5
-                                                 : code == "STP" ? 6
-                                                                 : 8];
-    };
-    ScriptedUps ups(script);
-    const std::string history = ups.Dir() + "/history.bin";
+    // Status flag 9 (a fan fault) raised.
+    upssim::Options options = SimulatedLine::Healthy();
+    options.values[upssim::StatusFlag(9)->name] = 1;
+    const SimulatedLine ups(options);
+    const std::string history = ups.Dir().File("history.bin");
 
     // Poll two cycles, appending to the history file.
     const RunResult polled =
@@ -85,9 +69,8 @@ TEST(HalxHostFiles, HistoryDecodesAndLoadsBackFromCache)
 
     // The first record handed to LoadFromCache is reported and stored again,
     // stamped anew, and its values and alarms come back.
-    const std::string cache = ups.Dir() + "/cache.bin";
-    std::ofstream(cache, std::ios::binary) << stored.substr(0, 338);
-    const std::string history2 = ups.Dir() + "/history2.bin";
+    const std::string cache = ups.Dir().Write("cache.bin", stored.substr(0, 338));
+    const std::string history2 = ups.Dir().File("history2.bin");
     const RunResult loaded = RunHost({"--load-cache", cache, "--json", "--history", history2});
     ASSERT_EQ(loaded.status, 0) << loaded.err;
     const std::vector<Json::Value> events = JsonEvents(loaded.out);
@@ -112,16 +95,12 @@ TEST(HalxHostFiles, RefusedValuesAreShownWithTheirMessages)
 {
     // A plug-in whose device refuses the currents and fails on the battery
     // voltage; the cached record completes a round at once.
-    char dir[] = "/tmp/halx-host-refusals-XXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
-    const std::string cache = std::string(dir) + "/cache.bin";
-    std::ofstream(cache, std::ios::binary) << std::string(338, '\0');
+    const TempDir dir;
+    const std::string cache = dir.Write("cache.bin", std::string(338, '\0'));
 
     const RunResult json =
         RunHost({"--load-cache", cache, "--json", "--plugin", HALX_HOST_REFUSING_PLUGIN});
     const RunResult text = RunHost({"--load-cache", cache, "--plugin", HALX_HOST_REFUSING_PLUGIN});
-    std::remove(cache.c_str());
-    rmdir(dir);
 
     ASSERT_EQ(json.status, 0) << json.err;
     const std::vector<Json::Value> values = OfKind(JsonEvents(json.out), "values");

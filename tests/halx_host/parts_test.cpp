@@ -1,7 +1,5 @@
-// Parts of halx-host on their own: number formatting, the trace file's
-// rotation, the time stamp.
-#include <unistd.h>
-
+// Parts of the tools on their own: bytes and number formatting, the trace
+// file's rotation, the time stamp, the poll cycle in the plug-in's terms.
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
@@ -10,14 +8,18 @@
 
 #include <gtest/gtest.h>
 
-#include "JsonLine.h"
 #include "RecordFormat.h"
 #include "TraceFile.h"
+#include "common/Format.h"
+#include "common/JsonLine.h"
+#include "common/PollCycle.h"
+#include "support/Replies.h"
+#include "support/TempDir.h"
 
 namespace
 {
 
-using halxhost::ShortestFloat;
+using tools::ShortestFloat;
 
 struct FloatCase {
     float value;
@@ -42,7 +44,7 @@ TEST_P(ShortestFloatTest, ReadsBackToTheSameFloat)
         EXPECT_EQ(text, c.text);
     }
     // Through JSON: the written number reads back to the same float.
-    const std::string json = halxhost::JsonText(halxhost::JsonFloat(c.value));
+    const std::string json = tools::JsonText(tools::JsonFloat(c.value));
     EXPECT_EQ(static_cast<float>(std::strtod(json.c_str(), nullptr)), c.value) << json;
 }
 
@@ -56,18 +58,63 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(JsonFloat, WholeNumbersAreIntegersAndSpecialValuesNull)
 {
-    EXPECT_EQ(halxhost::JsonText(halxhost::JsonFloat(220.0F)), "220");
-    EXPECT_EQ(halxhost::JsonText(halxhost::JsonFloat(271.2F)), "271.2");
-    EXPECT_EQ(halxhost::JsonText(halxhost::JsonFloat(std::nanf(""))), "null");
-    EXPECT_EQ(halxhost::JsonText(halxhost::JsonFloat(std::numeric_limits<float>::infinity())),
-              "null");
+    EXPECT_EQ(tools::JsonText(tools::JsonFloat(220.0F)), "220");
+    EXPECT_EQ(tools::JsonText(tools::JsonFloat(271.2F)), "271.2");
+    EXPECT_EQ(tools::JsonText(tools::JsonFloat(std::nanf(""))), "null");
+    EXPECT_EQ(tools::JsonText(tools::JsonFloat(std::numeric_limits<float>::infinity())), "null");
 }
 
 TEST(JsonObject, KeepsMemberOrderAndWritesUtf8)
 {
-    halxhost::JsonObject o;
+    tools::JsonObject o;
     o.Add("event", "alarm").Add("name", "交流输出电流过高").Add("a", 1);
     EXPECT_EQ(o.Text(), "{\"event\":\"alarm\",\"name\":\"交流输出电流过高\",\"a\":1}");
+}
+
+TEST(Bytes, HexAndPrintableText)
+{
+    const std::string bytes("a\\~\x00\xff\x7f ", 7);
+    EXPECT_EQ(tools::Hex(bytes), "615c7e00ff7f20");
+    EXPECT_EQ(tools::FromHex("615c7E00FF7f20"), bytes);
+    EXPECT_EQ(tools::FromHex(""), "");
+    EXPECT_EQ(tools::FromHex("7e3"), std::nullopt);
+    EXPECT_EQ(tools::FromHex("7g"), std::nullopt);
+    // A backslash is escaped too, so the text reads back unambiguously.
+    EXPECT_EQ(tools::Printable(bytes), "a\\x5c~\\x00\\xff\\x7f ");
+    const unsigned char text[] = {'D', 'E', 0x0d, 0};
+    EXPECT_EQ(halxhost::RecordText(text, sizeof text), "DE\\x0d");
+    EXPECT_EQ(halxhost::RecordText(text, 1), "D");
+}
+
+TEST(LocalTimestamp, MicrosecondsAndTheOffsetFromUtc)
+{
+    const auto t = std::chrono::system_clock::now();
+    const std::regex plain(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{6})");
+    const std::regex offset(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{6}[+-]\d\d:\d\d)");
+    EXPECT_TRUE(std::regex_match(tools::LocalTimestamp(t), plain)) << tools::LocalTimestamp(t);
+    EXPECT_TRUE(std::regex_match(tools::LocalTimestamp(t, true), offset))
+        << tools::LocalTimestamp(t, true);
+    EXPECT_EQ(tools::LocalTimestamp(t, true).rfind(tools::LocalTimestamp(t), 0), 0U);
+}
+
+// The cycle the plug-in polls, read from its poll steps: the frames it sends
+// and the reply each state awaits.
+TEST(PollCycle, QueriesInOrderWithTheirReplies)
+{
+    std::vector<std::string> frames;
+    for (const CommandIndex command : tools::PollCycle()) {
+        frames.push_back(tools::QueryFrame(command));
+    }
+    EXPECT_EQ(frames, CycleFrames());
+    EXPECT_STREQ(tools::AwaitedReply(STATE_MNU), "MNU");
+    EXPECT_STREQ(tools::AwaitedReply(STATE_STI), "STI");
+    EXPECT_STREQ(tools::AwaitedReply(STATE_VER), "VER");
+    EXPECT_STREQ(tools::AwaitedReply(4), "");
+    EXPECT_EQ(tools::ReplyGroupOf(CMD_STA), ReplyGroup::STA);
+    EXPECT_EQ(tools::ReplyGroupOf(CMD_VER), ReplyGroup::VER);
+    EXPECT_EQ(tools::ReplyGroupOf(CMD_TSR), ReplyGroup::Host);
+    EXPECT_EQ(tools::FindCommand("UID"), CMD_UID);
+    EXPECT_EQ(tools::FindCommand("mnu"), CMD_COUNT);
 }
 
 TEST(StampText, ShowsTheHostTimeStamp)
@@ -82,9 +129,8 @@ TEST(StampText, ShowsTheHostTimeStamp)
 
 TEST(TraceFile, MovesToDotOneWhenFullAndLosesNothingSinceThen)
 {
-    char dir[] = "/tmp/halx-host-trace-XXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
-    const std::string path = std::string(dir) + "/t.log";
+    const TempDir dir;
+    const std::string path = dir.File("t.log");
     constexpr std::uint64_t kLimit = 2048;
     constexpr int kChunks = 300;
     {
@@ -125,9 +171,6 @@ TEST(TraceFile, MovesToDotOneWhenFullAndLosesNothingSinceThen)
         }
         EXPECT_LE(size, kLimit) << file;
     }
-    std::remove((path + ".1").c_str());
-    std::remove(path.c_str());
-    rmdir(dir);
 
     // FILE.1 then FILE hold the latest chunks, consecutive, up to the last.
     ASSERT_FALSE(numbers.empty());

@@ -1,136 +1,74 @@
-// ups-sim as a program: how it reports bad input, announces its line and
-// ends.  Runs the built executable (under the cross emulator when the suite
-// itself runs under one).
+// ups-sim as a program: how it reports bad input, announces its line, logs
+// its events (as JSON objects with --json) and ends.  Runs the built
+// executable (under the cross emulator when the suite itself runs under one).
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdio>
-#include <fstream>
+#include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
+
+#include <json/reader.h>
+#include <json/writer.h>
+
+#include "common/PollCycle.h"
+#include "support/ChildProcess.h"
+#include "support/TempDir.h"
 
 namespace
 {
 
 using namespace std::chrono_literals;
 
-// The command that starts ups-sim: the emulator's words, if any, then the
-// executable.
-std::vector<std::string> UpsSimCommand()
-{
-    std::vector<std::string> words;
-    std::string emulator = UPS_SIM_EMULATOR;
-    std::size_t start = 0;
-    while (start < emulator.size()) {
-        const std::size_t bar = emulator.find('|', start);
-        const std::size_t end = bar == std::string::npos ? emulator.size() : bar;
-        if (end > start) {
-            words.push_back(emulator.substr(start, end - start));
-        }
-        start = end + 1;
-    }
-    words.emplace_back(UPS_SIM_PATH);
-    return words;
-}
-
-class Process
+// The host's end of the line the simulator announced, opened raw.
+class HostEnd
 {
 public:
-    explicit Process(const std::vector<std::string>& args)
+    explicit HostEnd(const std::string& path) : fd(::open(path.c_str(), O_RDWR | O_NOCTTY))
     {
-        std::vector<std::string> words = UpsSimCommand();
-        words.insert(words.end(), args.begin(), args.end());
-        int out[2], err[2];
-        if (::pipe(out) != 0 || ::pipe(err) != 0) {
-            ADD_FAILURE() << "pipe";
-            return;
-        }
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            ::dup2(out[1], 1);
-            ::dup2(err[1], 2);
-            ::close(out[0]);
-            ::close(err[0]);
-            std::vector<char*> argv;
-            for (std::string& word : words) {
-                argv.push_back(&word[0]);
-            }
-            argv.push_back(nullptr);
-            ::execvp(argv[0], argv.data());
-            ::_exit(127);
-        }
-        ::close(out[1]);
-        ::close(err[1]);
-        out_ = out[0];
-        err_ = err[0];
+        termios raw{};
+        ::tcgetattr(fd, &raw);
+        ::cfmakeraw(&raw);
+        ::tcsetattr(fd, TCSANOW, &raw);
     }
-    ~Process()
-    {
-        if (pid_ > 0 && status_ < 0) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
-        ::close(out_);
-        ::close(err_);
-    }
-    Process(const Process&) = delete;
-    Process& operator=(const Process&) = delete;
+    ~HostEnd() { ::close(fd); }
+    HostEnd(const HostEnd&) = delete;
+    HostEnd& operator=(const HostEnd&) = delete;
 
-    // One line of standard output, without its newline ("" on timeout).
-    std::string ReadLine(std::chrono::milliseconds timeout = 20s)
+    // Sends a query; returns what comes back, up to `bytes` or until
+    // nothing has come for `quiet`.
+    std::string Ask(CommandIndex command, std::size_t bytes,
+                    std::chrono::milliseconds quiet = 10s) const
     {
-        std::string line;
-        char c = 0;
-        while (Wait(out_, timeout) && ::read(out_, &c, 1) == 1 && c != '\n') {
-            line += c;
-        }
-        return line;
-    }
-    void Signal(int signal) const { ::kill(pid_, signal); }
-    // Waits for the exit; the exit status, or -1 when killed by a signal.
-    int Exit()
-    {
-        int status = 0;
-        ::waitpid(pid_, &status, 0);
-        status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        return status_;
-    }
-    std::string Err() const { return Drain(err_); }
-
-private:
-    static bool Wait(int fd, std::chrono::milliseconds timeout)
-    {
+        const std::string query = tools::QueryFrame(command);
+        EXPECT_EQ(::write(fd, query.data(), query.size()), static_cast<ssize_t>(query.size()));
+        std::string reply;
+        char buffer[64];
         pollfd p{fd, POLLIN, 0};
-        return ::poll(&p, 1, static_cast<int>(timeout.count())) > 0;
-    }
-    static std::string Drain(int fd)
-    {
-        std::string text;
-        char buffer[512];
-        ssize_t n = 0;
-        while (Wait(fd, 20s) && (n = ::read(fd, buffer, sizeof buffer)) > 0) {
-            text.append(buffer, static_cast<std::size_t>(n));
+        while (reply.size() < bytes && ::poll(&p, 1, static_cast<int>(quiet.count())) > 0) {
+            const ssize_t n = ::read(fd, buffer, sizeof buffer);
+            if (n <= 0) {
+                break;
+            }
+            reply.append(buffer, static_cast<std::size_t>(n));
         }
-        return text;
+        return reply;
     }
-
-    pid_t pid_ = -1;
-    int out_ = -1, err_ = -1;
-    int status_ = -1;
+    const int fd;
 };
 
-std::string WriteFile(const std::string& name, const std::string& text)
+// The path from the serving line, "" when the line is not one.
+std::string ServedPath(const std::optional<std::string>& line)
 {
-    const std::string path = ::testing::TempDir() + std::to_string(::getpid()) + "-" + name;
-    std::ofstream(path) << text;
-    return path;
+    const std::string prefix = "ups-sim: serving on ";
+    return line && line->rfind(prefix, 0) == 0 ? line->substr(prefix.size()) : "";
 }
 
 struct BadInput {
@@ -139,82 +77,146 @@ struct BadInput {
     std::string error; // the one line on standard error begins with it
 };
 
+// A command line that is wrong ends with status 2, a file or line that
+// cannot be used with status 1, as halx-host does.
 TEST(UpsSimProgram, BadInputIsOneLineOnStandardError)
 {
-    const std::string bad_script = WriteFile("bad.ups", "# test\nset BattryVlt 2650\nwait 10\n");
-    const std::string bad_trace = WriteFile("bad.trace", "2026-12-08T18:39:02.000000 tx 7e3\n");
+    const TempDir dir;
+    const std::string bad_script = dir.Write("bad.ups", "# test\nset BattryVlt 2650\nwait 10\n");
+    const std::string bad_trace = dir.Write("bad.trace", "2026-12-08T18:39:02.000000 tx 7e3\n");
     const BadInput cases[] = {
         {{"--frobnicate"}, 2, "ups-sim: unrecognised option '--frobnicate'"},
         {{"--chunk"}, 2, "ups-sim: the required argument for option '--chunk' is missing"},
         {{"--chunk", "many"}, 2, "ups-sim: the argument ('many') for option '--chunk' is invalid"},
-        {{"--script", "/nonexistent/scenario.ups"},
-         2,
-         "ups-sim: /nonexistent/scenario.ups: cannot open the script"},
-        {{"--script", bad_script}, 2, "ups-sim: " + bad_script + ":3: wait: bad duration \"10\""},
-        {{"--replay", bad_trace}, 2, "ups-sim: " + bad_trace + ":1: expected an even number"},
         {{"--set", "Battery=1"}, 2, "ups-sim: --set: unknown field \"Battery\""},
         {{"--set", "BattryVlt"}, 2, "ups-sim: --set: expected NAME=VALUE"},
         {{"--flag", "40"}, 2, "ups-sim: --flag: index 40 out of range 0..18"},
         {{"--noise", "9000"}, 2, "ups-sim: noise: at most 8192 bytes"},
         {{"--delay", "5"}, 2, "ups-sim: --delay: bad duration \"5\""},
         {{"--pty", "--port", "/dev/null"}, 2, "ups-sim: --pty and --port exclude each other"},
+        {{"--script", "/nonexistent/scenario.ups"},
+         1,
+         "ups-sim: /nonexistent/scenario.ups: cannot open the script"},
+        {{"--script", bad_script}, 1, "ups-sim: " + bad_script + ":3: wait: bad duration \"10\""},
+        {{"--replay", bad_trace}, 1, "ups-sim: " + bad_trace + ":1: expected an even number"},
         {{"--port", "/dev/nonexistent-tty"}, 1, "ups-sim: cannot open /dev/nonexistent-tty: "},
+        {{"--port", "/dev/null"}, 1, "ups-sim: cannot open /dev/null: not a serial line"},
     };
     for (const BadInput& c : cases) {
-        Process sim(c.args);
-        const std::string err = sim.Err();
-        EXPECT_EQ(sim.Exit(), c.status) << err;
-        EXPECT_EQ(err.rfind(c.error, 0), 0U) << err;
-        EXPECT_EQ(err.find('\n'), err.size() - 1) << err;
+        const RunResult sim = RunProgram(UPS_SIM_PATH, c.args, 60s);
+        EXPECT_EQ(sim.status, c.status) << sim.err;
+        EXPECT_EQ(sim.err.rfind(c.error, 0), 0U) << sim.err;
+        EXPECT_EQ(sim.ErrLines().size(), 1U) << sim.err;
+        EXPECT_EQ(sim.out, "");
     }
-    ::unlink(bad_script.c_str());
-    ::unlink(bad_trace.c_str());
 }
 
 // Announces the slave on one line, serves it, and ends cleanly on SIGTERM.
 TEST(UpsSimProgram, ServesThePrintedPtyUntilSignalled)
 {
     for (const int signal : {SIGTERM, SIGINT}) {
-        Process sim({"--quiet", "--set", "BattryVlt=265.0"});
-        const std::string line = sim.ReadLine();
-        const std::string prefix = "ups-sim: serving on ";
-        ASSERT_EQ(line.rfind(prefix, 0), 0U) << line;
-        const std::string path = line.substr(prefix.size());
-
-        const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY);
-        ASSERT_GE(fd, 0) << path;
-        termios raw{};
-        ::tcgetattr(fd, &raw);
-        ::cfmakeraw(&raw);
-        ::tcsetattr(fd, TCSANOW, &raw);
-        ASSERT_EQ(::write(fd, "~00P003STB", 10), 10);
-        std::string reply;
-        char buffer[64];
-        pollfd p{fd, POLLIN, 0};
-        while (reply.size() < 34 && ::poll(&p, 1, 10000) > 0) {
-            const ssize_t n = ::read(fd, buffer, sizeof buffer);
-            if (n <= 0) {
-                break;
-            }
-            reply.append(buffer, static_cast<std::size_t>(n));
+        ChildProcess sim(UPS_SIM_PATH, {"--quiet", "--set", "BattryVlt=265.0"});
+        const std::string path = ServedPath(sim.ReadLine(20s));
+        ASSERT_NE(path, "") << sim.Stdout();
+        {
+            const HostEnd host(path);
+            ASSERT_GE(host.fd, 0) << path;
+            EXPECT_NE(host.Ask(CMD_STB, 34).find(";2650;"), std::string::npos);
         }
-        EXPECT_NE(reply.find(";2650;"), std::string::npos) << reply;
-        ::close(fd);
-
         sim.Signal(signal);
-        EXPECT_EQ(sim.Exit(), 0);
-        EXPECT_EQ(sim.Err(), "");
+        EXPECT_EQ(sim.Wait(60s), 0);
+        EXPECT_EQ(sim.Stderr(), "");
     }
 }
 
 TEST(UpsSimProgram, ScriptedExitEndsTheProgram)
 {
-    const std::string script = WriteFile("exit.ups", "echo bye\nwait 100ms\nexit\n");
-    Process sim({"--script", script});
-    EXPECT_EQ(sim.ReadLine().rfind("ups-sim: serving on /dev/", 0), 0U);
-    EXPECT_NE(sim.ReadLine().find(" bye"), std::string::npos);
-    EXPECT_EQ(sim.Exit(), 0);
-    ::unlink(script.c_str());
+    const TempDir dir;
+    const std::string script = dir.Write("exit.ups", "echo bye\nwait 100ms\nexit\n");
+    ChildProcess sim(UPS_SIM_PATH, {"--script", script});
+    EXPECT_EQ(ServedPath(sim.ReadLine(20s)).rfind("/dev/", 0), 0U);
+    const std::optional<std::string> echo = sim.ReadLine(20s);
+    ASSERT_TRUE(echo.has_value());
+    EXPECT_NE(echo->find(" bye"), std::string::npos) << *echo;
+    EXPECT_EQ(sim.Wait(60s), 0);
+}
+
+// --json --log: every event a JSON object on its own line, in order, with a
+// time stamp: what the script does, each query and what came of it (a reply,
+// noise before it, cut short, or a drop), the cycles, the cable pull and the
+// exit.
+TEST(UpsSimProgram, JsonEventsOnePerLine)
+{
+    const TempDir dir;
+    const std::string script = dir.Write("events.ups", "echo start\n"
+                                                       "noise 5 before\n"
+                                                       "truncate 1\n"
+                                                       "drop STA\n"
+                                                       "wait 1 cycle\n"
+                                                       "close 300ms\n"
+                                                       "wait 1s\n"
+                                                       "exit\n");
+    ChildProcess sim(UPS_SIM_PATH, {"--json", "--log", "--script", script});
+    const std::optional<std::string> first = sim.ReadLine(20s);
+    ASSERT_TRUE(first.has_value());
+    Json::Value serving;
+    std::istringstream(*first) >> serving;
+    ASSERT_EQ(serving["event"], "serving") << *first;
+    {
+        const HostEnd host(serving["path"].asString());
+        EXPECT_EQ(host.Ask(CMD_MNU, 5 + 9).substr(5), "~00D005DE"); // noise, then half
+        EXPECT_EQ(host.Ask(CMD_STA, 1, 500ms), "");                 // dropped
+        EXPECT_EQ(host.Ask(CMD_VER, 12), "~00D005V1.23");
+    }
+    ASSERT_EQ(sim.Wait(60s), 0) << sim.Stderr();
+
+    // The events without their time stamps, and without the line's own
+    // state changes (the host's end closing), whose moment the test does not
+    // decide.
+    std::vector<Json::Value> events;
+    std::istringstream lines(sim.Stdout());
+    std::string line;
+    while (std::getline(lines, line)) {
+        Json::Value event;
+        std::istringstream(line) >> event;
+        ASSERT_TRUE(event.isObject()) << line;
+        EXPECT_EQ(event["time"].asString().size(), 32U) << line; // local, µs, offset
+        event.removeMember("time");
+        if (event["event"] != "line") {
+            events.push_back(event);
+        }
+    }
+    const std::vector<std::string> expected = {
+        R"({"event":"serving","path":"*"})",
+        R"({"event":"echo","line":1,"text":"start"})",
+        R"({"event":"script","line":2,"source":"noise 5 before"})",
+        R"({"event":"script","line":3,"source":"truncate 1"})",
+        R"({"event":"script","line":4,"source":"drop STA"})",
+        R"({"event":"query","query":"MNU","text":"~00P003MNU"})",
+        R"({"event":"reply","query":"MNU","text":"~00D005DE","length":9,"noise":5,)"
+        R"("truncated":true,"recorded":false})",
+        R"({"event":"query","query":"STA","text":"~00P003STA"})",
+        R"({"event":"drop","query":"STA","reason":"drop query"})",
+        R"({"event":"query","query":"VER","text":"~00P003VER"})",
+        R"({"event":"reply","query":"VER","text":"~00D005V1.23","length":12,"noise":0,)"
+        R"("truncated":false,"recorded":false})",
+        R"({"event":"cycle","cycles":1})",
+        R"({"event":"script","line":6,"source":"close 300ms"})",
+        R"({"event":"close","ms":300})",
+        R"({"event":"reopen","path":"*"})",
+        R"({"event":"script","line":8,"source":"exit"})",
+        R"({"event":"exit","reason":"script"})",
+    };
+    ASSERT_EQ(events.size(), expected.size()) << sim.Stdout();
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        Json::Value want;
+        std::istringstream(expected[i]) >> want;
+        if (want.get("path", "") == "*") {
+            EXPECT_EQ(events[i]["path"].asString().rfind("/dev/", 0), 0U) << events[i];
+            want["path"] = events[i]["path"];
+        }
+        EXPECT_EQ(events[i], want) << i << ": " << events[i];
+    }
 }
 
 } // namespace

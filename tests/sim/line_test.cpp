@@ -20,6 +20,8 @@
 #include <thread>
 
 #include "SimTest.h"
+#include "common/PollCycle.h"
+#include "support/TempDir.h"
 #include "upssim/LineServer.h"
 #include "upssim/PtySimulator.h"
 
@@ -31,12 +33,6 @@ using simtest::PayloadOf;
 using upssim::Options;
 using upssim::PtySimulator;
 using SteadyClock = std::chrono::steady_clock;
-
-// A file name of this test process's own.
-std::string TempPath(const char* name)
-{
-    return ::testing::TempDir() + std::to_string(::getpid()) + "-" + name;
-}
 
 // Sets a tty raw, as the monitoring unit sets up its serial port.
 void MakeRaw(int fd)
@@ -86,7 +82,7 @@ public:
     // The reply to one query (`bytes` long when complete).
     std::string Ask(const std::string& code, std::size_t bytes = 12, int* reads = nullptr) const
     {
-        const std::string query = "~00P003" + code;
+        const std::string query = tools::QueryFrame(tools::FindCommand(code));
         EXPECT_EQ(::write(fd, query.data(), query.size()), 10);
         return Receive(fd, bytes, reads);
     }
@@ -177,21 +173,24 @@ TEST(PtyLine, SurvivesThePeerClosingAndReopening)
 
 // A scripted cable pull: the pseudo-terminal is closed (the host's end hangs
 // up) and a new one serves after the pause, behind the same link (its path
-// may be the old one's, freed and reused).
+// may be the old one's, freed and reused); the in-process simulator keeps
+// the link as ups-sim --link does.
 TEST(PtyLine, ScriptedCloseReopensAnotherPty)
 {
-    const std::string link = TempPath("ups-sim-link");
+    const TempDir dir;
+    const std::string link = dir.File("ups-sim-link");
     Options options;
     std::istringstream script("wait 1 cycle\nclose 300ms\n");
     options.script = upssim::ParseScript(script, "test");
-    upssim::LineServer server(options, upssim::Endpoint{"", link});
     std::atomic<bool> reopened{false};
     std::string path;
-    server.on_reopen = [&](const std::string& now) {
-        path = now;
-        reopened = true;
+    options.on_event = [&](const upssim::Event& event) {
+        if (event.kind == upssim::Event::Kind::Reopen) {
+            path = event.text;
+            reopened = true;
+        }
     };
-    std::thread serving([&server] { server.Run(); });
+    PtySimulator sim(options, link);
 
     {
         HostEnd host(link);
@@ -205,9 +204,8 @@ TEST(PtyLine, ScriptedCloseReopensAnotherPty)
     ASSERT_TRUE(reopened);
     HostEnd again(link);
     EXPECT_EQ(again.Ask("MNU"), "~00D005DELTA");
-    server.Stop();
-    serving.join();
-    EXPECT_EQ(path, server.Path());
+    sim.Stop();
+    EXPECT_EQ(path, sim.SlavePath());
 }
 
 // The host starts its next poll cycle while a scripted cable pull is under
@@ -216,13 +214,16 @@ TEST(PtyLine, ScriptedCloseReopensAnotherPty)
 // query, and every reply of that cycle would land one place off).
 TEST(PtyLine, ScriptedCloseLeavesNoAnswerForTheNewLine)
 {
-    const std::string link = TempPath("ups-sim-link-stale");
+    const TempDir dir;
+    const std::string link = dir.File("ups-sim-link-stale");
     Options options;
     std::istringstream script("wait 1 cycle\nclose 300ms\n");
     options.script = upssim::ParseScript(script, "test");
-    upssim::LineServer server(options, upssim::Endpoint{"", link});
     std::atomic<bool> reopened{false};
-    server.on_reopen = [&](const std::string& /*path*/) { reopened = true; };
+    options.on_event = [&](const upssim::Event& event) {
+        reopened = reopened || event.kind == upssim::Event::Kind::Reopen;
+    };
+    upssim::LineServer server(options, upssim::Endpoint{"", link});
     std::thread serving([&server] { server.Run(); });
 
     {
@@ -230,7 +231,7 @@ TEST(PtyLine, ScriptedCloseLeavesNoAnswerForTheNewLine)
         EXPECT_EQ(host.Ask("VER"), "~00D005V1.23");
         // Within the pull's 200 ms linger; on a machine too slow for that
         // the line is down already and the write fails.
-        const std::string next = "~00P003MNU";
+        const std::string next = tools::QueryFrame(CMD_MNU);
         const ssize_t sent = ::write(host.fd, next.data(), next.size());
         EXPECT_TRUE(sent == 10 || (sent < 0 && errno == EIO)) << sent;
         EXPECT_TRUE(Receive(host.fd, 1, nullptr, 2000ms).empty()); // hung up
@@ -252,13 +253,16 @@ TEST(PtyLine, ScriptedCloseLeavesNoAnswerForTheNewLine)
 // path, which any other program's new pseudo-terminal may have taken.
 TEST(PtyLine, ScriptedCloseTakesTheLinkAwayUntilTheNewPty)
 {
-    const std::string link = TempPath("ups-sim-link-away");
+    const TempDir dir;
+    const std::string link = dir.File("ups-sim-link-away");
     Options options;
     std::istringstream script("wait 1 cycle\nclose 1s\n");
     options.script = upssim::ParseScript(script, "test");
-    upssim::LineServer server(options, upssim::Endpoint{"", link});
     std::atomic<bool> reopened{false};
-    server.on_reopen = [&](const std::string& /*path*/) { reopened = true; };
+    options.on_event = [&](const upssim::Event& event) {
+        reopened = reopened || event.kind == upssim::Event::Kind::Reopen;
+    };
+    upssim::LineServer server(options, upssim::Endpoint{"", link});
     std::thread serving([&server] { server.Run(); });
 
     {
@@ -298,7 +302,7 @@ public:
     PortPair& operator=(const PortPair&) = delete;
     std::string Ask(const std::string& code) const
     {
-        EXPECT_EQ(::write(master, ("~00P003" + code).data(), 10), 10);
+        EXPECT_EQ(::write(master, tools::QueryFrame(tools::FindCommand(code)).data(), 10), 10);
         return Receive(master, 12);
     }
     const int master;
@@ -308,7 +312,8 @@ public:
 TEST(TtyLine, ServesAPortAt2400Baud8N1AndReopensIt)
 {
     // The port by a stable name, as /dev/serial/by-id/ names an adapter.
-    const std::string port = TempPath("ups-sim-port");
+    const TempDir dir;
+    const std::string port = dir.File("ups-sim-port");
     auto pair = std::make_unique<PortPair>();
     ::unlink(port.c_str());
     ASSERT_EQ(::symlink(pair->port.c_str(), port.c_str()), 0);
@@ -329,7 +334,6 @@ TEST(TtyLine, ServesAPortAt2400Baud8N1AndReopensIt)
     EXPECT_EQ(pair->Ask("VER"), "~00D005V1.23");
     server.Stop();
     serving.join();
-    ::unlink(port.c_str());
 }
 
 TEST(TtyLine, UnopenablePortIsAClearError)

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "SimTest.h"
+#include "common/PollCycle.h"
 #include "upssim/Responder.h"
 
 namespace
@@ -23,8 +24,6 @@ using upssim::Options;
 using upssim::Output;
 using upssim::Responder;
 
-const char* const kCycle[] = {"MNU", "MOD", "RAT", "STB", "STI", "STO", "STP", "STA", "VER"};
-
 upssim::Script ScriptOf(const std::string& text)
 {
     std::istringstream in(text);
@@ -35,8 +34,8 @@ upssim::Script ScriptOf(const std::string& text)
 std::vector<std::string> Cycle(Responder& ups, Clock::time_point now = Clock::time_point())
 {
     std::vector<std::string> replies;
-    for (const char* code : kCycle) {
-        replies.push_back(SentBytes(Ask(ups, code, now)));
+    for (const CommandIndex command : tools::PollCycle()) {
+        replies.push_back(SentBytes(Ask(ups, kCommandCodes[command], now)));
     }
     return replies;
 }
@@ -125,6 +124,20 @@ TEST(Responder, NoiseBeforeTheReplyIsRandomAndRepeatable)
     EXPECT_EQ(bytes.substr(100), "~00D005DELTA");
     EXPECT_NE(bytes.substr(0, 50), bytes.substr(50, 50));
     EXPECT_EQ(SentBytes(Ask(same, "MNU")), bytes);
+
+    // Every byte value comes up, "~" too (a false frame start); unless the
+    // noise is told to leave the frame start out.
+    options.noise = 8192;
+    Responder any(options);
+    const std::string noise = SentBytes(Ask(any, "MNU")).substr(0, 8192);
+    EXPECT_NE(noise.find('~'), std::string::npos);
+    EXPECT_NE(noise.find('\xff'), std::string::npos);
+    options.noise_without_start = true;
+    Responder clean(options);
+    const std::string skippable = SentBytes(Ask(clean, "MNU"));
+    EXPECT_EQ(skippable.find('~'), 8192U);
+    EXPECT_NE(skippable.find('\xff'), std::string::npos);
+    EXPECT_NE(skippable.find('\x7f'), std::string::npos);
 }
 
 // A cycle ends with VER, or with an MNU that abandons an open cycle.

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "SimTest.h"
+#include "common/Format.h"
 #include "upssim/Responder.h"
 #include "upssim/Trace.h"
 
@@ -16,7 +17,7 @@ namespace
 
 using namespace std::chrono_literals;
 using simtest::Ask;
-using simtest::Hex;
+using tools::Hex;
 using upssim::Output;
 using upssim::TraceError;
 

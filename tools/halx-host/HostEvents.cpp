@@ -6,11 +6,13 @@
 
 #include <boost/date_time/posix_time/posix_time_types.hpp>
 
-#include "Errors.h"
+#include "common/Errors.h"
 #include "record/ServedSignals.h"
 
 namespace halxhost
 {
+
+using tools::BadInput;
 
 const char* LinkStateName(LinkState state)
 {
@@ -25,32 +27,6 @@ const char* LinkStateName(LinkState state)
         return "reopened";
     }
     return "?";
-}
-
-const char* AwaitedReply(int state)
-{
-    switch (state) {
-    case 1:
-        return "MNU";
-    case 2:
-        return "MOD";
-    case 3:
-        return "RAT";
-    case 5:
-        return "STB";
-    case 6:
-        return "STI";
-    case 7:
-        return "STO";
-    case 8:
-        return "STP";
-    case 9:
-        return "STA";
-    case 13:
-        return "VER";
-    default:
-        return "";
-    }
 }
 
 HistoryFile::HistoryFile(const std::string& path) : path_(path)

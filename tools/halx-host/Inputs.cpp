@@ -8,10 +8,12 @@
 
 #include <json/reader.h>
 
-#include "Errors.h"
+#include "common/Errors.h"
 
 namespace halxhost
 {
+
+using tools::BadInput;
 
 Json::Value LoadSettings(const std::string& path)
 {

@@ -1,10 +1,15 @@
 #include "JsonReport.h"
 
-#include "JsonLine.h"
 #include "RecordFormat.h"
+#include "common/Format.h"
+#include "common/JsonLine.h"
 
 namespace halxhost
 {
+
+using tools::Hex;
+using tools::JsonFloat;
+using tools::JsonObject;
 namespace
 {
 
@@ -31,7 +36,7 @@ void JsonReport::Line(const JsonObject& object)
 
 void JsonReport::Tx(const unsigned char* data, std::size_t length)
 {
-    Line(JsonObject().Add("event", "tx").Add("text", RecordText(data, length)));
+    Line(JsonObject().Add("event", "tx").Add("text", tools::Printable(data, length)));
 }
 
 void JsonReport::Reset(bool by_host, int /*awaited*/)

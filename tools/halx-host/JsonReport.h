@@ -5,8 +5,8 @@
 
 #include <ostream>
 
-#include "JsonLine.h"
 #include "Report.h"
+#include "common/JsonLine.h"
 
 namespace halxhost
 {
@@ -31,7 +31,7 @@ public:
     void Finished(const Counters& counters) override;
 
 private:
-    void Line(const JsonObject& object);
+    void Line(const tools::JsonObject& object);
 
     std::ostream& out_;
 };

@@ -9,12 +9,14 @@
 
 #include <boost/program_options.hpp>
 
-#include "Errors.h"
+#include "common/Errors.h"
 
 namespace po = boost::program_options;
 
 namespace halxhost
 {
+
+using tools::UsageError;
 namespace
 {
 

@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <utility>
 
-#include "Errors.h"
+#include "common/Errors.h"
 
 #ifndef HALX_HOST_PLUGIN_RELDIR
 #define HALX_HOST_PLUGIN_RELDIR "../lib/deltanhnt"
@@ -15,6 +15,8 @@
 
 namespace halxhost
 {
+
+using tools::BadInput;
 namespace
 {
 

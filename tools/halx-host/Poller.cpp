@@ -11,12 +11,14 @@
 #include <boost/asio/signal_set.hpp>
 #include <boost/asio/steady_timer.hpp>
 
-#include "Errors.h"
 #include "SerialLink.h"
 #include "TraceFile.h"
+#include "common/Errors.h"
 
 namespace halxhost
 {
+
+using tools::BadInput;
 
 using Clock = std::chrono::steady_clock;
 

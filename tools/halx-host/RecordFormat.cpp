@@ -3,8 +3,16 @@
 #include <cstdio>
 #include <cstring>
 
+#include "common/Format.h"
+
 namespace halxhost
 {
+
+using tools::Hex;
+using tools::JsonFloat;
+using tools::JsonObject;
+using tools::JsonText;
+using tools::ShortestFloat;
 namespace
 {
 
@@ -33,33 +41,13 @@ float LoadF32(const unsigned char* p)
 
 } // namespace
 
-std::string Hex(const unsigned char* data, std::size_t length)
-{
-    static const char digits[] = "0123456789abcdef";
-    std::string text;
-    text.reserve(length * 2);
-    for (std::size_t i = 0; i < length; ++i) {
-        text += digits[data[i] >> 4U];
-        text += digits[data[i] & 0x0FU];
-    }
-    return text;
-}
-
 std::string RecordText(const unsigned char* text, std::size_t width)
 {
-    static const char digits[] = "0123456789abcdef";
-    std::string shown;
-    for (std::size_t i = 0; i < width && text[i] != 0; ++i) {
-        const unsigned char c = text[i];
-        if (c >= 0x20 && c < 0x7F && c != '\\') {
-            shown += static_cast<char>(c);
-        } else {
-            shown += "\\x";
-            shown += digits[c >> 4U];
-            shown += digits[c & 0x0FU];
-        }
+    std::size_t length = 0;
+    while (length < width && text[length] != 0) {
+        ++length;
     }
-    return shown;
+    return tools::Printable(text, length);
 }
 
 std::string StampText(const unsigned char* stamp)

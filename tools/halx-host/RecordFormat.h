@@ -7,16 +7,13 @@
 
 #include <json/value.h>
 
-#include "JsonLine.h"
+#include "common/JsonLine.h"
 #include "record/RecordFields.h"
 
 namespace halxhost
 {
 
 inline constexpr std::size_t kRecordSize = sizeof(DeltanhntCmdsRply_t);
-
-// Lower-case hex, no separators.
-std::string Hex(const unsigned char* data, std::size_t length);
 
 // One field of a record (kRecordSize bytes): numbers as numbers (int8 read as
 // signed), texts up to their first zero byte with unprintable bytes as \xNN,
@@ -28,7 +25,7 @@ std::string FieldText(const RecordField& field, const unsigned char* record);
 const char* TypeName(FieldType type);
 
 // Every catalogue field, in offset order.
-JsonObject RecordFieldsJson(const unsigned char* record);
+tools::JsonObject RecordFieldsJson(const unsigned char* record);
 
 // A 16-byte text field as shown: up to the first zero byte, unprintable bytes
 // as \xNN.

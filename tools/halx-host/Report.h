@@ -84,7 +84,4 @@ public:
     virtual void Finished(const Counters& counters) = 0;
 };
 
-// The reply a command state awaits ("MNU" ... "VER"), "" for other states.
-const char* AwaitedReply(int state);
-
 } // namespace halxhost

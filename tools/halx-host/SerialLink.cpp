@@ -4,45 +4,18 @@
 #include <boost/system/error_code.hpp>
 
 #include "TraceFile.h"
+#include "common/SerialPort.h"
 
 namespace halxhost
 {
-
-using boost::asio::serial_port_base;
 
 SerialLink::SerialLink(boost::asio::io_context& io, TraceFile* trace) : port_(io), trace_(trace) {}
 
 bool SerialLink::Open(const std::string& path, unsigned int baud, std::string& error)
 {
     Close();
-    boost::system::error_code ec;
-    // Asio opens the device non-blocking, without making it the controlling
-    // terminal, and puts it in raw mode (no echo, no line editing, no CR/LF
-    // translation, no software flow control).
-    port_.open(path, ec);
-    if (!ec) {
-        port_.set_option(serial_port_base::baud_rate(baud), ec);
-    }
-    if (!ec) {
-        port_.set_option(serial_port_base::character_size(8), ec);
-    }
-    if (!ec) {
-        port_.set_option(serial_port_base::parity(serial_port_base::parity::none), ec);
-    }
-    if (!ec) {
-        port_.set_option(serial_port_base::stop_bits(serial_port_base::stop_bits::one), ec);
-    }
-    if (!ec) {
-        port_.set_option(serial_port_base::flow_control(serial_port_base::flow_control::none), ec);
-    }
-    if (ec) {
-        error = ec.message();
-        if (ec == boost::system::errc::not_a_stream ||
-            ec == boost::system::errc::inappropriate_io_control_operation) {
-            error = "not a serial line (" + error + ")";
-        }
-        boost::system::error_code ignored;
-        port_.close(ignored);
+    error = tools::OpenSerialPort(port_, path, baud);
+    if (!error.empty()) {
         return false;
     }
     ++generation_;

@@ -2,7 +2,7 @@
 
 #include <stdexcept>
 
-#include "Errors.h"
+#include "common/Errors.h"
 
 #ifdef HALX_HOST_WITH_SIM
 #include "upssim/PtySimulator.h"
@@ -10,6 +10,8 @@
 
 namespace halxhost
 {
+
+using tools::BadInput;
 
 #ifdef HALX_HOST_WITH_SIM
 

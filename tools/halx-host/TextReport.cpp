@@ -3,8 +3,9 @@
 #include <cstring>
 #include <iomanip>
 
-#include "JsonLine.h"
 #include "RecordFormat.h"
+#include "common/JsonLine.h"
+#include "common/PollCycle.h"
 
 namespace halxhost
 {
@@ -99,7 +100,7 @@ void TextReport::Round(const std::vector<SignalValue>& values, long long age_s,
                  : first_line ? "values   "
                               : "         ")
              << std::left << std::setw(13) << v.name << std::right << std::setw(7)
-             << ShortestFloat(v.value) << " " << std::left << std::setw(1) << v.unit;
+             << tools::ShortestFloat(v.value) << " " << std::left << std::setw(1) << v.unit;
         if (++column == 4) {
             out_ << "\n";
             column = 0;
@@ -152,7 +153,7 @@ void TextReport::Round(const std::vector<SignalValue>& values, long long age_s,
 
 void TextReport::Abandoned(int awaited, const Counters& counters)
 {
-    const char* reply = AwaitedReply(awaited);
+    const char* reply = tools::AwaitedReply(awaited);
     out_ << "cycle abandoned: the plug-in reset the exchange";
     if (*reply != '\0') {
         out_ << " while awaiting the " << reply << " reply";

@@ -1,33 +1,18 @@
 #include "TraceFile.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
-#include <ctime>
 #include <utility>
 
-#include "Errors.h"
-#include "RecordFormat.h"
+#include "common/Errors.h"
+#include "common/Format.h"
 
 namespace halxhost
 {
 
-std::string LocalTimestamp(std::chrono::system_clock::time_point t)
-{
-    using namespace std::chrono;
-    const auto since_epoch = duration_cast<microseconds>(t.time_since_epoch());
-    auto seconds = static_cast<std::time_t>(since_epoch.count() / 1000000);
-    long micros = static_cast<long>(since_epoch.count() % 1000000);
-    if (micros < 0) {
-        micros += 1000000;
-        --seconds;
-    }
-    std::tm local{};
-    localtime_r(&seconds, &local);
-    char text[64];
-    const std::size_t n = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &local);
-    std::snprintf(text + n, sizeof text - n, ".%06ld", micros);
-    return text;
-}
+using tools::BadInput;
+using tools::LocalTimestamp;
 
 TraceFile::TraceFile(std::string path, std::uint64_t limit_bytes, std::string what)
     : path_(std::move(path)), limit_(limit_bytes), what_(std::move(what))
@@ -70,7 +55,7 @@ void TraceFile::Write(const char* direction, const unsigned char* data, std::siz
     line += ' ';
     line += direction;
     line += ' ';
-    line += Hex(data, length);
+    line += tools::Hex(data, length);
     line += '\n';
     Put(line);
 }

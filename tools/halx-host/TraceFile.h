@@ -4,16 +4,12 @@
 // limit it is renamed to FILE.1 (replacing an older one) and a new FILE starts.
 #pragma once
 
-#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <string>
 
 namespace halxhost
 {
-
-// "2026-12-08T18:39:02.123456", local time.
-std::string LocalTimestamp(std::chrono::system_clock::time_point t);
 
 class TraceFile
 {

@@ -8,7 +8,6 @@
 
 #include <json/value.h>
 
-#include "Errors.h"
 #include "HostEvents.h"
 #include "Inputs.h"
 #include "JsonReport.h"
@@ -19,9 +18,14 @@
 #include "SimulatedUps.h"
 #include "TextReport.h"
 #include "TraceFile.h"
+#include "common/Errors.h"
 
 namespace halxhost
 {
+
+using tools::BadInput;
+using tools::kExitBadInput;
+using tools::kExitOk;
 namespace
 {
 
@@ -135,9 +139,8 @@ int Main(int argc, const char* const argv[])
     Options options;
     try {
         options = ParseOptions(argc, argv);
-    } catch (const UsageError& e) {
-        std::cerr << "halx-host: " << e.what() << " (see halx-host --help)" << std::endl;
-        return kExitUsage;
+    } catch (const std::exception& e) {
+        return tools::Failed("halx-host", e);
     }
     if (options.help) {
         std::cout << Usage();
@@ -159,9 +162,7 @@ int Main(int argc, const char* const argv[])
         }
         return Poll(options, *report);
     } catch (const std::exception& e) {
-        std::cout << std::flush;
-        std::cerr << "halx-host: " << e.what() << std::endl;
-        return kExitBadInput;
+        return tools::Failed("halx-host", e);
     }
 }
 

@@ -2,21 +2,22 @@
 // tools around it.  Serves a new pseudo-terminal (printing its slave path) or
 // a real tty; answers queries from a healthy, slowly drifting UPS model or
 // from a recorded trace, with the faults and the scenario it is told.
+#include <chrono>
 #include <csignal>
-#include <cstdio>
-#include <ctime>
 #include <iostream>
 #include <string>
 #include <vector>
 
-#include <sys/time.h>
-
 #include <boost/asio/signal_set.hpp>
 #include <boost/program_options.hpp>
 
+#include "common/Errors.h"
+#include "common/Format.h"
+#include "record/StatusFlags.h"
 #include "upssim/LineServer.h"
 
 namespace po = boost::program_options;
+using tools::UsageError;
 
 namespace
 {
@@ -25,22 +26,22 @@ constexpr const char* kUsage = "usage: ups-sim [--pty | --port DEV] [options]";
 
 // "NAME=VALUE" (or "NAME" with a default value) as a script line.
 upssim::ScriptCommand Assignment(const std::string& verb, const std::string& text,
-                                 const char* fallback)
+                                 const std::string& fallback)
 {
     const std::size_t equals = text.find('=');
     std::string line = verb + " ";
     if (equals != std::string::npos) {
         line += text.substr(0, equals) + " " + text.substr(equals + 1);
-    } else if (fallback != nullptr) {
+    } else if (!fallback.empty()) {
         line += text + " " + fallback;
     } else {
-        throw upssim::ScriptError("--" + verb + ": expected NAME=VALUE, found \"" + text + "\"");
+        throw UsageError("--" + verb + ": expected NAME=VALUE, found \"" + text + "\"");
     }
     upssim::ScriptCommand command;
     try {
         upssim::ParseScriptLine(line, command);
     } catch (const upssim::ScriptError& error) {
-        throw upssim::ScriptError("--" + std::string(error.what()));
+        throw UsageError("--" + std::string(error.what()));
     }
     return command;
 }
@@ -50,20 +51,29 @@ std::chrono::milliseconds Duration(const char* option, const std::string& text)
     try {
         return upssim::ParseDuration(text);
     } catch (const upssim::ScriptError& error) {
-        throw upssim::ScriptError(std::string("--") + option + ": " + error.what());
+        throw UsageError(std::string("--") + option + ": " + error.what());
     }
 }
 
-void PrintLine(const std::string& line)
+// Standard output: the serving line ("ups-sim: serving on PATH", again after
+// each reopening), then one line per event, or one JSON object per event.
+void Print(const upssim::Event& event, bool json, bool quiet)
 {
-    timeval now{};
-    ::gettimeofday(&now, nullptr);
-    tm local{};
-    ::localtime_r(&now.tv_sec, &local);
-    char stamp[32];
-    std::snprintf(stamp, sizeof stamp, "%02d:%02d:%02d.%03ld", local.tm_hour, local.tm_min,
-                  local.tm_sec, static_cast<long>(now.tv_usec / 1000));
-    std::cout << stamp << ' ' << line << std::endl;
+    using Kind = upssim::Event::Kind;
+    const bool serving = event.kind == Kind::Serving || event.kind == Kind::Reopen;
+    if (quiet && !serving) {
+        return;
+    }
+    const auto now = std::chrono::system_clock::now();
+    if (json) {
+        std::cout << upssim::EventJson(event, now) << std::endl;
+    } else if (serving) {
+        std::cout << "ups-sim: " << upssim::EventText(event) << std::endl;
+    } else {
+        // The time of day, to the millisecond.
+        std::cout << tools::LocalTimestamp(now).substr(11, 12) << ' ' << upssim::EventText(event)
+                  << std::endl;
+    }
 }
 
 struct Command {
@@ -109,22 +119,29 @@ Command Parse(int argc, char** argv, po::options_description& all)
         "drop", po::value(&o.drop_codes)->value_name("CODE")->composing(),
         "never answer this query (MNU, ..., VER); repeatable")(
         "noise", po::value(&o.noise)->value_name("BYTES"), "random bytes before every reply")(
-        "truncate-every", po::value(&o.truncate_every)->value_name("N"),
-        "cut every Nth reply short")("address", po::value(&o.address)->value_name("AA"),
-                                     "address in reply headers (00)");
+        "noise-without-start", po::bool_switch(&o.noise_without_start),
+        "noise never holds the frame start \"~\"")("truncate-every",
+                                                   po::value(&o.truncate_every)->value_name("N"),
+                                                   "cut every Nth reply short")(
+        "address", po::value(&o.address)->value_name("AA"), "address in reply headers (00)");
     po::options_description run("Scenario and output");
     run.add_options()("script", po::value(&script)->value_name("FILE"), "run a scenario script")(
         "replay", po::value(&replay)->value_name("TRACE"),
         "answer from a halx-host --trace file")("log", "print every query and reply")(
+        "json", "one JSON object per line on stdout instead of the log lines")(
         "quiet", "print only the serving line and errors")("help,h", "this help");
     all.add(line).add(ups).add(faults).add(run);
 
     po::variables_map vm;
-    po::store(po::parse_command_line(argc, argv, all), vm);
-    po::notify(vm);
+    try {
+        po::store(po::parse_command_line(argc, argv, all), vm);
+        po::notify(vm);
+    } catch (const po::error& error) {
+        throw UsageError(error.what());
+    }
     command.help = vm.count("help") > 0;
     if (vm.count("pty") && vm.count("port")) {
-        throw po::error("--pty and --port exclude each other");
+        throw UsageError("--pty and --port exclude each other");
     }
     if (!delay.empty()) {
         o.delay = Duration("delay", delay);
@@ -134,17 +151,23 @@ Command Parse(int argc, char** argv, po::options_description& all)
     }
     o.drift = vm.count("no-drift") == 0;
     for (const std::string& text : sets) {
-        const upssim::ScriptCommand set = Assignment("set", text, nullptr);
+        const upssim::ScriptCommand set = Assignment("set", text, "");
         o.values[set.name] = static_cast<std::int32_t>(set.number);
     }
     for (const std::string& text : flags) {
-        const upssim::ScriptCommand flag = Assignment("flag", text, "1");
+        const upssim::ScriptCommand flag =
+            Assignment("flag", text, std::to_string(kStatusFlagActive));
         if (flag.op != upssim::ScriptCommand::Op::Flag) {
-            throw upssim::ScriptError("--flag: expected a flag name or index, found \"" + text +
-                                      "\"");
+            throw UsageError("--flag: expected a flag name or index, found \"" + text + "\"");
         }
         o.values[flag.name] = static_cast<std::int32_t>(flag.number);
     }
+    try {
+        upssim::ValidateOptions(o);
+    } catch (const std::invalid_argument& error) {
+        throw UsageError(error.what());
+    }
+    // The files named: unreadable or wrong, they are bad input.
     if (!script.empty()) {
         o.script = upssim::LoadScript(script);
     }
@@ -152,47 +175,42 @@ Command Parse(int argc, char** argv, po::options_description& all)
         o.replay = std::make_shared<upssim::ReplayBook>(upssim::LoadReplay(replay));
     }
     o.log_traffic = vm.count("log") > 0;
-    if (vm.count("quiet") == 0 || o.log_traffic) {
-        o.log = PrintLine;
-    }
-    upssim::ValidateOptions(o);
+    const bool json = vm.count("json") > 0;
+    const bool quiet = vm.count("quiet") > 0 && !o.log_traffic;
+    o.on_event = [json, quiet](const upssim::Event& event) { Print(event, json, quiet); };
     return command;
+}
+
+int Serve(int argc, char** argv)
+{
+    po::options_description all(kUsage);
+    const Command command = Parse(argc, argv, all);
+    if (command.help) {
+        std::cout << all << std::endl;
+        return tools::kExitOk;
+    }
+    upssim::LineServer server(command.options, command.endpoint);
+    bool signalled = false;
+    boost::asio::signal_set signals(server.Context(), SIGINT, SIGTERM);
+    signals.async_wait([&server, &signalled](const boost::system::error_code& ec, int) {
+        if (!ec) {
+            signalled = true;
+            server.Stop();
+        }
+    });
+    server.Run();
+    command.options.on_event(
+        upssim::Event{upssim::Event::Kind::Exit, signalled ? "signal" : "script"});
+    return tools::kExitOk;
 }
 
 } // namespace
 
 int main(int argc, char** argv)
 {
-    po::options_description all(kUsage);
-    Command command;
     try {
-        command = Parse(argc, argv, all);
+        return Serve(argc, argv);
     } catch (const std::exception& error) {
-        std::cerr << "ups-sim: " << error.what() << std::endl;
-        return 2;
+        return tools::Failed("ups-sim", error);
     }
-    if (command.help) {
-        std::cout << all << std::endl;
-        return 0;
-    }
-
-    try {
-        upssim::LineServer server(command.options, command.endpoint);
-        const auto announce = [](const std::string& path) {
-            std::cout << "ups-sim: serving on " << path << std::endl;
-        };
-        announce(server.Path());
-        server.on_reopen = announce;
-        boost::asio::signal_set signals(server.Context(), SIGINT, SIGTERM);
-        signals.async_wait([&server](const boost::system::error_code& ec, int) {
-            if (!ec) {
-                server.Stop();
-            }
-        });
-        server.Run();
-    } catch (const std::exception& error) {
-        std::cerr << "ups-sim: " << error.what() << std::endl;
-        return 1;
-    }
-    return 0;
 }

@@ -2,13 +2,15 @@
 
 #include <cstdio>
 
+#include "protocol/FrameLayout.h"
+
 namespace upssim
 {
 
 namespace
 {
 
-constexpr std::size_t kHeader = 7;
+constexpr std::size_t kHeader = kFrameHeaderSize;
 // Longer command fields than this are not queries of this protocol.
 constexpr std::size_t kMaxLetters = 16;
 
@@ -28,7 +30,7 @@ void QueryScanner::Feed(const char* data, std::size_t length, std::vector<Query>
 {
     pending_.append(data, length);
     for (;;) {
-        const std::size_t start = pending_.find('~');
+        const std::size_t start = pending_.find(kFrameStart);
         if (start == std::string::npos) {
             skipped_ += pending_.size();
             pending_.clear();
@@ -39,10 +41,10 @@ void QueryScanner::Feed(const char* data, std::size_t length, std::vector<Query>
 
         // A "~" after the start opens a new frame: whatever came before it
         // was not a query.
-        const std::size_t restart = pending_.find('~', 1);
+        const std::size_t restart = pending_.find(kFrameStart, 1);
         const std::size_t known = restart == std::string::npos ? pending_.size() : restart;
         bool bad = false;
-        if (known > 3 && pending_[3] != 'P') {
+        if (known > 3 && pending_[3] != kQueryType) {
             bad = true;
         }
         for (std::size_t i = 4; i < kHeader && i < known; ++i) {
@@ -90,24 +92,7 @@ std::string ReplyFrame(const std::string& address, const std::string& payload)
 {
     char length[16];
     std::snprintf(length, sizeof length, "%03zu", payload.size());
-    return "~" + address + "D" + length + payload;
-}
-
-std::string Printable(const std::string& bytes)
-{
-    std::string text;
-    text.reserve(bytes.size());
-    for (const char c : bytes) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte >= 0x20 && byte < 0x7F && byte != '\\') {
-            text += c;
-        } else {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\x%02x", byte);
-            text += escaped;
-        }
-    }
-    return text;
+    return kFrameStart + address + kReplyType + length + payload;
 }
 
 } // namespace upssim

@@ -38,7 +38,4 @@ private:
 // "~" + address + "D" + the payload length as three digits + payload.
 std::string ReplyFrame(const std::string& address, const std::string& payload);
 
-// Bytes for a log line: printable ASCII as is, the rest as \xNN.
-std::string Printable(const std::string& bytes);
-
 } // namespace upssim

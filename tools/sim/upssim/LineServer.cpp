@@ -14,6 +14,8 @@
 #include <boost/asio/post.hpp>
 #include <boost/asio/write.hpp>
 
+#include "common/SerialPort.h"
+
 namespace upssim
 {
 
@@ -89,6 +91,9 @@ void LineServer::OpenPty()
     if (master < 0) {
         throw SystemError("cannot open a pseudo-terminal");
     }
+    // Not inherited by programs the simulator's process starts (a host under
+    // test): one holding the master open would never see the line hang up.
+    ::fcntl(master, F_SETFD, FD_CLOEXEC);
     char slave[128] = {};
     termios raw{};
     if (::grantpt(master) != 0 || ::unlockpt(master) != 0 ||
@@ -123,32 +128,11 @@ void LineServer::OpenPty()
 
 void LineServer::OpenPort()
 {
-    namespace asio = boost::asio;
-    boost::system::error_code ec;
-    line_.open(endpoint_.port, ec);
-    if (ec) {
-        throw std::runtime_error("cannot open " + endpoint_.port + ": " + ec.message());
-    }
-    // serial_port opens the device raw; the line is 8N1 without flow control
-    // like the UPS's own port.
-    line_.set_option(asio::serial_port::baud_rate(options_.baud), ec);
-    if (!ec) {
-        line_.set_option(asio::serial_port::character_size(8), ec);
-    }
-    if (!ec) {
-        line_.set_option(asio::serial_port::parity(asio::serial_port::parity::none), ec);
-    }
-    if (!ec) {
-        line_.set_option(asio::serial_port::stop_bits(asio::serial_port::stop_bits::one), ec);
-    }
-    if (!ec) {
-        line_.set_option(asio::serial_port::flow_control(asio::serial_port::flow_control::none),
-                         ec);
-    }
-    if (ec) {
-        line_.close();
-        throw std::runtime_error("cannot set " + endpoint_.port + " to " +
-                                 std::to_string(options_.baud) + " 8N1: " + ec.message());
+    // Raw at the line speed, 8N1 without flow control, like the UPS's own
+    // port.
+    const std::string error = tools::OpenSerialPort(line_, endpoint_.port, options_.baud);
+    if (!error.empty()) {
+        throw std::runtime_error("cannot open " + endpoint_.port + ": " + error);
     }
     std::lock_guard<std::mutex> lock(mutex_);
     if (paths_.empty()) {
@@ -167,6 +151,7 @@ void LineServer::Close()
 void LineServer::Run()
 {
     boost::asio::post(io_, [this] {
+        Emit(Event{Event::Kind::Serving, Path()});
         std::vector<Output> outputs;
         responder_.Tick(Clock::now(), outputs);
         Process(outputs);
@@ -197,7 +182,7 @@ void LineServer::OnRead(boost::system::error_code ec, std::size_t length)
 {
     if (ec) {
         if (!peer_away_) {
-            Log("line: " + ec.message() + "; waiting for the peer");
+            Emit(Event{Event::Kind::Line, ec.message() + "; waiting for the peer"});
         }
         peer_away_ = true;
         if (endpoint_.port.empty()) {
@@ -218,13 +203,15 @@ void LineServer::OnRead(boost::system::error_code ec, std::size_t length)
     }
     if (peer_away_) {
         peer_away_ = false;
-        Log("line: peer is back");
+        Emit(Event{Event::Kind::Line, "peer is back"});
     }
     if (HangingUp()) {
         // The cable is being pulled: what the host sends now is lost with the
         // line.  Answering it would put the answer on the line that replaces
         // this one, ahead of the answer to the host's next query.
-        Log("line: " + std::to_string(length) + " bytes ignored while hanging up");
+        Event ignored{Event::Kind::Ignored};
+        ignored.count = length;
+        Emit(ignored);
         StartRead();
         return;
     }
@@ -247,7 +234,7 @@ void LineServer::ReopenPortLater()
             ReopenPortLater();
             return;
         }
-        Log("line: " + endpoint_.port + " open again");
+        Emit(Event{Event::Kind::Line, endpoint_.port + " open again"});
         StartRead();
     });
 }
@@ -320,7 +307,9 @@ void LineServer::Pump()
 void LineServer::CloseForAWhile()
 {
     const Output& output = queue_.front();
-    Log("line: closed for " + std::to_string(output.pause.count() / 1000) + " ms");
+    Event closed{Event::Kind::Close};
+    closed.count = static_cast<std::uint64_t>(output.pause.count() / 1000);
+    Emit(closed);
     if (endpoint_.port.empty() && !endpoint_.link.empty()) {
         // No slave until the new pseudo-terminal: the old one's path may go
         // to any program's new pseudo-terminal meanwhile, so a host reopening
@@ -336,14 +325,12 @@ void LineServer::CloseForAWhile()
         try {
             Open();
         } catch (const std::exception& error) {
-            Log(std::string("line: ") + error.what() + "; trying again");
+            Emit(Event{Event::Kind::Line, std::string(error.what()) + "; trying again"});
             queue_.front().pause = kReopenPoll;
             CloseForAWhile();
             return;
         }
-        if (on_reopen) {
-            on_reopen(Path());
-        }
+        Emit(Event{Event::Kind::Reopen, Path()});
         StartRead();
         Finish();
     });
@@ -397,19 +384,20 @@ void LineServer::WritePiece(std::size_t piece)
         return;
     }
     const Output& output = queue_.front();
-    boost::asio::async_write(line_, boost::asio::buffer(output.bytes.data() + sent_, piece),
-                             [this](boost::system::error_code ec, std::size_t written) {
-                                 if (ec) {
-                                     if (ec != boost::asio::error::operation_aborted) {
-                                         Log("line: write failed: " + ec.message() +
-                                             "; output dropped");
-                                     }
-                                     Finish();
-                                     return;
-                                 }
-                                 sent_ += written;
-                                 SendPiece();
-                             });
+    boost::asio::async_write(
+        line_, boost::asio::buffer(output.bytes.data() + sent_, piece),
+        [this](boost::system::error_code ec, std::size_t written) {
+            if (ec) {
+                if (ec != boost::asio::error::operation_aborted) {
+                    Emit(Event{Event::Kind::Line,
+                               "write failed: " + ec.message() + "; output dropped"});
+                }
+                Finish();
+                return;
+            }
+            sent_ += written;
+            SendPiece();
+        });
 }
 
 void LineServer::Finish()
@@ -419,10 +407,10 @@ void LineServer::Finish()
     Pump();
 }
 
-void LineServer::Log(const std::string& line) const
+void LineServer::Emit(const Event& event) const
 {
-    if (options_.log) {
-        options_.log(line);
+    if (options_.on_event) {
+        options_.on_event(event);
     }
 }
 

@@ -8,7 +8,6 @@
 #include <chrono>
 #include <cstdint>
 #include <deque>
-#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -50,15 +49,12 @@ public:
     LineServer& operator=(const LineServer&) = delete;
 
     // The path the host opens: the pseudo-terminal's slave, or the port.
-    // After a scripted "close" of a pseudo-terminal the new slave's path; a
-    // reference once returned stays valid (and unchanged) while the server
-    // lives.  Any thread.
+    // After a scripted "close" of a pseudo-terminal the new slave's path
+    // (reported by a Reopen event); a reference once returned stays valid
+    // (and unchanged) while the server lives.  Any thread.
     const std::string& Path() const;
-    // Called on the serving thread with the new path whenever a scripted
-    // "close" has reopened the line.
-    std::function<void(const std::string&)> on_reopen;
 
-    // Serves until Stop() or a scripted "exit".
+    // Serves until Stop() or a scripted "exit"; reports Serving first.
     void Run();
     // Makes Run() return soon; any thread.
     void Stop();
@@ -84,7 +80,7 @@ private:
     void SendPiece();
     void WritePiece(std::size_t piece);
     void Finish();
-    void Log(const std::string& line) const;
+    void Emit(const Event& event) const;
 
     Options options_;
     Endpoint endpoint_;

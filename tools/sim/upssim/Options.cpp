@@ -2,6 +2,8 @@
 
 #include <stdexcept>
 
+#include "protocol/FrameLayout.h"
+
 namespace upssim
 {
 
@@ -14,21 +16,23 @@ void ValidateOptions(const Options& options)
         }
     }
     for (const std::string* text : {&options.manufacturer, &options.model, &options.version}) {
-        if (text->size() > kMaxPayload) {
-            fail("text longer than " + std::to_string(kMaxPayload) + " bytes: " + *text);
+        if (text->size() > kMaxFramePayload) {
+            fail("text longer than " + std::to_string(kMaxFramePayload) + " bytes: " + *text);
         }
     }
     for (const std::string& code : options.drop_codes) {
         if (FindCommand(code) == CMD_COUNT) {
-            fail("unknown query \"" + code +
-                 "\" (MNU, MOD, RAT, STB, STI, STO, STP, STA, TSR, "
-                 "UID, VER)");
+            std::string known;
+            for (const char* name : kCommandCodes) {
+                known += (known.empty() ? "" : ", ") + std::string(name);
+            }
+            fail("unknown query \"" + code + "\" (" + known + ")");
         }
     }
     if (options.noise > static_cast<std::size_t>(kMaxNoiseBytes)) {
         fail("noise: at most " + std::to_string(kMaxNoiseBytes) + " bytes");
     }
-    if (options.address.size() != 2 || options.address.find('~') != std::string::npos) {
+    if (options.address.size() != 2 || options.address.find(kFrameStart) != std::string::npos) {
         fail("address: two characters, not \"" + options.address + "\"");
     }
     if (options.chunk > kMaxChunk) {

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "upssim/Events.h"
 #include "upssim/Script.h"
 #include "upssim/Trace.h"
 #include "upssim/UpsModel.h"
@@ -36,9 +37,12 @@ struct Options {
     unsigned drop_every = 0;             // leave every Nth query unanswered (0: none)
     std::vector<std::string> drop_codes; // never answer these queries ("STA")
     std::size_t noise = 0;               // random bytes before every reply (0..8192)
-    unsigned truncate_every = 0;         // cut every Nth reply short (0: none)
-    std::string address = "00";          // address in reply headers
-    std::chrono::milliseconds delay{0};  // time between a query and its reply
+    // Noise, wherever it comes from, never holds the frame start "~": a host
+    // that skips to the next "~" always gets past it.
+    bool noise_without_start = false;
+    unsigned truncate_every = 0;        // cut every Nth reply short (0: none)
+    std::string address = "00";         // address in reply headers
+    std::chrono::milliseconds delay{0}; // time between a query and its reply
 
     // --- The line ---
     std::size_t chunk = 0; // write replies in pieces of at most this many bytes (0: whole)
@@ -53,9 +57,10 @@ struct Options {
     std::shared_ptr<const ReplayBook> replay;
 
     // --- Reporting ---
-    // Receives one line per event (peer closed, script echo, ...) and, with
-    // log_traffic, per query and per reply.  Called on the serving thread.
-    std::function<void(const std::string&)> log;
+    // Receives every event (script lines, the line closed and reopened, ...)
+    // and, with log_traffic, the traffic (queries, replies, drops, cycles).
+    // Called on the serving thread.
+    std::function<void(const Event&)> on_event;
     bool log_traffic = false;
 };
 

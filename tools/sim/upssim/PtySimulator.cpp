@@ -10,10 +10,10 @@ namespace upssim
 namespace
 {
 
-std::unique_ptr<LineServer> MakeServer(const Options& options)
+std::unique_ptr<LineServer> MakeServer(const Options& options, const std::string& link)
 {
     try {
-        return std::make_unique<LineServer>(options, Endpoint());
+        return std::make_unique<LineServer>(options, Endpoint{"", link});
     } catch (const std::runtime_error&) {
         throw;
     } catch (const std::exception& error) {
@@ -24,7 +24,8 @@ std::unique_ptr<LineServer> MakeServer(const Options& options)
 
 } // namespace
 
-PtySimulator::PtySimulator(const Options& options) : server_(MakeServer(options))
+PtySimulator::PtySimulator(const Options& options, const std::string& link)
+    : server_(MakeServer(options, link))
 {
     thread_ = std::thread([this] { server_->Run(); });
 }

@@ -24,10 +24,12 @@ class LineServer;
 class PtySimulator
 {
 public:
-    // Opens a pseudo-terminal and starts serving it on a background thread.
-    // Throws std::runtime_error when the options are bad or no
-    // pseudo-terminal can be opened.
-    explicit PtySimulator(const Options& options = Options());
+    // Opens a pseudo-terminal and starts serving it on a background thread;
+    // with a link, keeps a symbolic link there pointing at the current
+    // slave (none while a scripted "close" has the line down).  Throws
+    // std::runtime_error when the options are bad or no pseudo-terminal can
+    // be opened.
+    explicit PtySimulator(const Options& options = Options(), const std::string& link = "");
     // Stops the thread and closes the pseudo-terminal.
     ~PtySimulator();
     PtySimulator(const PtySimulator&) = delete;

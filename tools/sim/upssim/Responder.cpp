@@ -1,7 +1,10 @@
 #include "upssim/Responder.h"
 
 #include <algorithm>
+#include <limits>
 #include <stdexcept>
+
+#include "protocol/FrameLayout.h"
 
 namespace upssim
 {
@@ -67,37 +70,45 @@ void Responder::Receive(const char* data, std::size_t length, Clock::time_point 
     std::vector<Query> queries;
     scanner_.Feed(data, length, queries);
     if (const std::size_t skipped = scanner_.TakeSkipped()) {
-        if (options_.log_traffic) {
-            Log("<- " + std::to_string(skipped) + " bytes outside query frames");
-        }
+        Event skip{Event::Kind::Skipped};
+        skip.count = skipped;
+        Traffic(skip);
     }
     RunScript(now, out);
     for (const Query& query : queries) {
         ++counters_.queries;
-        LogTraffic("<-", query.frame);
+        Event received{Event::Kind::Query, query.frame, query.code};
+        Traffic(received);
         if (query.address != kOwnAddress) {
-            Log("query for address " + Printable(query.address) + " ignored");
+            Dropped(query, "another address", false);
             continue;
         }
         const CommandIndex command = FindCommand(query.code);
         if (command == CMD_MNU) {
             if (cycle_open_) {
-                ++counters_.cycles;
-                RunScript(now, out);
+                EndCycle(now, out);
             }
             cycle_open_ = true;
         }
         Answer(query, now, out);
         if (command == CMD_VER) {
-            ++counters_.cycles;
             cycle_open_ = false;
-            RunScript(now, out);
+            EndCycle(now, out);
         }
     }
 }
 
 void Responder::Tick(Clock::time_point now, std::vector<Output>& out)
 {
+    RunScript(now, out);
+}
+
+void Responder::EndCycle(Clock::time_point now, std::vector<Output>& out)
+{
+    ++counters_.cycles;
+    Event cycle{Event::Kind::Cycle};
+    cycle.count = counters_.cycles;
+    Traffic(cycle);
     RunScript(now, out);
 }
 
@@ -109,9 +120,10 @@ void Responder::RunScript(Clock::time_point now, std::vector<Output>& out)
 
 void Responder::Apply(const ScriptCommand& command, Clock::time_point now, std::vector<Output>& out)
 {
-    if (command.op != Op::Echo) {
-        Log("script line " + std::to_string(command.line) + ": " + command.source);
-    }
+    Event ran{command.op == Op::Echo ? Event::Kind::Echo : Event::Kind::Script,
+              command.op == Op::Echo ? command.text : command.source};
+    ran.line = command.line;
+    Emit(ran);
     switch (command.op) {
     case Op::Set:
     case Op::Flag:
@@ -159,6 +171,9 @@ void Responder::Apply(const ScriptCommand& command, Clock::time_point now, std::
             noise.bytes = Noise(static_cast<std::size_t>(command.number));
             noise.shape = shape_;
             out.push_back(std::move(noise));
+            Event written{Event::Kind::Noise};
+            written.count = static_cast<std::uint64_t>(command.number);
+            Traffic(written);
         }
         break;
     case Op::Address:
@@ -167,9 +182,13 @@ void Responder::Apply(const ScriptCommand& command, Clock::time_point now, std::
     case Op::Delay:
         faults_.delay = command.duration;
         break;
-    case Op::Silence:
+    case Op::Silence: {
         faults_.silent_until = now + command.duration;
+        Event silence{Event::Kind::Silence};
+        silence.count = static_cast<std::uint64_t>(command.duration.count());
+        Emit(silence);
         break;
+    }
     case Op::Chunk:
         shape_.chunk = static_cast<std::size_t>(command.number);
         shape_.gap = command.duration;
@@ -184,9 +203,6 @@ void Responder::Apply(const ScriptCommand& command, Clock::time_point now, std::
         out.push_back(close);
         break;
     }
-    case Op::Echo:
-        Log(command.text);
-        break;
     case Op::Reset:
         ApplyOptions();
         break;
@@ -196,6 +212,8 @@ void Responder::Apply(const ScriptCommand& command, Clock::time_point now, std::
         out.push_back(exit);
         break;
     }
+    case Op::Echo:
+        break; // reported above
     case Op::WaitTime:
     case Op::WaitCycles:
     case Op::Repeat:
@@ -229,9 +247,7 @@ void Responder::Answer(const Query& query, Clock::time_point now, std::vector<Ou
 {
     if (const char* reason = DropReason(query, now)) {
         ++counters_.dropped;
-        if (options_.log_traffic) {
-            Log("-> nothing (" + std::string(reason) + ")");
-        }
+        Dropped(query, reason, true);
         return;
     }
     if (options_.replay) {
@@ -245,7 +261,7 @@ void Responder::AnswerFromModel(const Query& query, CommandIndex command, std::v
 {
     const std::optional<std::string> payload = model_.Payload(command);
     if (!payload) {
-        Log("query " + Printable(query.code) + " unknown, not answered");
+        Dropped(query, "unknown query", false);
         return;
     }
     std::string frame = ReplyFrame(faults_.address, *payload);
@@ -268,10 +284,10 @@ void Responder::AnswerFromModel(const Query& query, CommandIndex command, std::v
     reply.shape = shape_;
     faults_.noise_before_next = 0;
     ++counters_.replies;
-    if (options_.log_traffic && reply.bytes.size() > frame.size()) {
-        Log("-> " + std::to_string(reply.bytes.size() - frame.size()) + " bytes of noise");
-    }
-    LogTraffic(truncate ? "-> (truncated)" : "->", frame);
+    Event sent{Event::Kind::Reply, frame, query.code};
+    sent.count = reply.bytes.size() - frame.size();
+    sent.truncated = truncate;
+    Traffic(sent);
     out.push_back(std::move(reply));
 }
 
@@ -279,7 +295,7 @@ void Responder::AnswerFromReplay(const Query& query, std::vector<Output>& out)
 {
     const std::vector<ReplayBook::Answer>* answers = options_.replay->Answers(query.frame);
     if (answers == nullptr || answers->empty()) {
-        Log("query " + Printable(query.frame) + " not in the trace, not answered");
+        Dropped(query, "not in the trace", false);
         return;
     }
     std::size_t& next = replay_next_[query.frame];
@@ -287,11 +303,11 @@ void Responder::AnswerFromReplay(const Query& query, std::vector<Output>& out)
     next = (next + 1) % answers->size();
     if (answer.empty()) {
         ++counters_.dropped;
-        if (options_.log_traffic) {
-            Log("-> nothing (none recorded)");
-        }
+        Dropped(query, "none recorded", true);
         return;
     }
+    Event sent{Event::Kind::Reply, "", query.code};
+    sent.recorded = true;
     for (std::size_t i = 0; i < answer.size(); ++i) {
         Output chunk;
         chunk.pause = std::min(answer[i].after, kLongestReplayPause);
@@ -302,35 +318,50 @@ void Responder::AnswerFromReplay(const Query& query, std::vector<Output>& out)
             chunk.bytes =
                 Noise(faults_.noise_every_reply + faults_.noise_before_next) + chunk.bytes;
             faults_.noise_before_next = 0;
+            sent.count = chunk.bytes.size() - answer[i].bytes.size();
         }
-        LogTraffic("-> (recorded)", answer[i].bytes);
+        sent.text += answer[i].bytes;
         out.push_back(std::move(chunk));
     }
     ++counters_.replies;
+    Traffic(sent);
 }
 
 std::string Responder::Noise(std::size_t length)
 {
-    std::uniform_int_distribution<int> byte(0, 255);
+    // Every byte value, or all but the frame start.
+    const int highest = std::numeric_limits<unsigned char>::max();
+    std::uniform_int_distribution<int> byte(0,
+                                            options_.noise_without_start ? highest - 1 : highest);
     std::string noise(length, '\0');
     for (char& c : noise) {
-        c = static_cast<char>(byte(noise_random_));
+        int value = byte(noise_random_);
+        if (options_.noise_without_start && value >= static_cast<unsigned char>(kFrameStart)) {
+            ++value;
+        }
+        c = static_cast<char>(value);
     }
     return noise;
 }
 
-void Responder::Log(const std::string& line) const
+void Responder::Emit(const Event& event) const
 {
-    if (options_.log) {
-        options_.log(line);
+    if (options_.on_event && (!event.traffic || options_.log_traffic)) {
+        options_.on_event(event);
     }
 }
 
-void Responder::LogTraffic(const char* direction, const std::string& bytes) const
+void Responder::Traffic(Event& event) const
 {
-    if (options_.log_traffic) {
-        Log(std::string(direction) + " " + Printable(bytes));
-    }
+    event.traffic = true;
+    Emit(event);
+}
+
+void Responder::Dropped(const Query& query, const char* reason, bool traffic) const
+{
+    Event drop{Event::Kind::Drop, reason, query.code};
+    drop.traffic = traffic;
+    Emit(drop);
 }
 
 } // namespace upssim

@@ -98,9 +98,12 @@ private:
     const char* DropReason(const Query& query, Clock::time_point now);
     void AnswerFromModel(const Query& query, CommandIndex command, std::vector<Output>& out);
     void AnswerFromReplay(const Query& query, std::vector<Output>& out);
+    void EndCycle(Clock::time_point now, std::vector<Output>& out);
     std::string Noise(std::size_t length);
-    void Log(const std::string& line) const;
-    void LogTraffic(const char* direction, const std::string& bytes) const;
+    // Hands an event to Options::on_event; traffic only with log_traffic.
+    void Emit(const Event& event) const;
+    void Traffic(Event& event) const;
+    void Dropped(const Query& query, const char* reason, bool traffic) const;
 
     Options options_;
     UpsModel model_;

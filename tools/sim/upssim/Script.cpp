@@ -7,6 +7,7 @@
 #include <limits>
 #include <sstream>
 
+#include "record/StatusFlags.h"
 #include "upssim/UpsModel.h"
 
 namespace upssim
@@ -16,11 +17,6 @@ namespace
 {
 
 using Op = ScriptCommand::Op;
-
-ScriptError Error(const std::string& message)
-{
-    return ScriptError(message);
-}
 
 // The line without its comment: "#" at the start of a word begins one.
 std::string StripComment(const std::string& line)
@@ -73,13 +69,12 @@ bool ParseInteger(const std::string& text, std::int64_t& value)
     return true;
 }
 
-std::int64_t Count(const std::string& command, const std::string& text, std::int64_t low,
-                   std::int64_t high)
+std::int64_t Count(const std::string& text, std::int64_t low, std::int64_t high)
 {
     std::int64_t value = 0;
     if (!ParseInteger(text, value) || value < low || value > high) {
-        throw Error(command + ": expected a number " + std::to_string(low) + ".." +
-                    std::to_string(high) + ", found \"" + text + "\"");
+        throw ScriptError("expected a number " + std::to_string(low) + ".." + std::to_string(high) +
+                          ", found \"" + text + "\"");
     }
     return value;
 }
@@ -104,54 +99,228 @@ std::int32_t WireValue(const ReplyField& field, const std::string& text)
                 return static_cast<std::int32_t>(value);
             }
         }
-        throw Error("set: bad value \"" + text + "\" for " + field.name +
-                    " (tenths: an integer or one decimal, e.g. 2205 or 220.5)");
+        throw ScriptError("bad value \"" + text + "\" for " + field.name +
+                          " (tenths: an integer or one decimal, e.g. 2205 or 220.5)");
     }
     if (!ParseInteger(text, value) || value < std::numeric_limits<std::int32_t>::min() ||
         value > std::numeric_limits<std::int32_t>::max()) {
-        throw Error("set: bad value \"" + text + "\" for " + field.name +
-                    (field.type == FieldType::Float32 ? " (tenths: an integer or one decimal)"
-                                                      : " (an integer)"));
+        throw ScriptError("bad value \"" + text + "\" for " + field.name +
+                          (field.type == FieldType::Float32 ? " (tenths: an integer or one decimal)"
+                                                            : " (an integer)"));
     }
     return static_cast<std::int32_t>(value);
-}
-
-bool OnOff(const std::string& command, const std::vector<std::string>& words)
-{
-    if (words.size() == 2 && (words[1] == "on" || words[1] == "off")) {
-        return words[1] == "on";
-    }
-    throw Error(command + ": expected on or off");
-}
-
-// The text argument: the rest of the line, or a double-quoted string (which
-// may be empty or hold "#").
-std::string TextArgument(const std::string& command, const std::string& rest)
-{
-    std::string text = Trim(rest);
-    if (text.size() >= 2 && text.front() == '"' && text.back() == '"') {
-        text = text.substr(1, text.size() - 2);
-    } else if (text.empty()) {
-        throw Error(command + ": expected a text (\"\" for an empty one)");
-    }
-    if (text.size() > kMaxPayload) {
-        throw Error(command + ": text longer than " + std::to_string(kMaxPayload) + " bytes");
-    }
-    return text;
-}
-
-void ExpectWords(const std::vector<std::string>& words, std::size_t low, std::size_t high,
-                 const char* usage)
-{
-    if (words.size() < low || words.size() > high) {
-        throw Error(words[0] + ": expected " + usage);
-    }
 }
 
 bool IsQueryCode(const std::string& word)
 {
     return FindCommand(word) != CMD_COUNT;
 }
+
+// A command line taken apart: its words (the verb first) and the text after
+// the verb, for the commands whose argument is the rest of the line.
+struct Line {
+    std::vector<std::string> words;
+    std::string rest;
+};
+
+void Expect(const Line& line, std::size_t words, const char* usage)
+{
+    if (line.words.size() != words) {
+        throw ScriptError(std::string("expected ") + usage);
+    }
+}
+
+// Each parser fills in what its verb takes; the op and the name come from
+// the verb's table entry, errors get the verb in front.
+void Set(const Line& line, ScriptCommand& command)
+{
+    const ReplyField* field = FindReplyField(line.words[1]);
+    if (field == nullptr) {
+        throw ScriptError("unknown field \"" + line.words[1] + "\"");
+    }
+    command.name = field->name;
+    command.number = WireValue(*field, line.words[2]);
+}
+
+void Flag(const Line& line, ScriptCommand& command)
+{
+    const std::vector<std::string>& words = line.words;
+    // Any byte; 255, the highest, is what the plug-in takes for a flag the
+    // UPS did not report.
+    command.number = words.size() == 3 ? Count(words[2], std::numeric_limits<std::int8_t>::min(),
+                                               kStatusFlagNotReported)
+                                       : kStatusFlagActive;
+    if (words[1] == "all") {
+        command.op = Op::FlagAll;
+        return;
+    }
+    const ReplyField* field = nullptr;
+    std::int64_t index = 0;
+    if (ParseInteger(words[1], index)) {
+        if (index < 0 || index >= kStatusFlagCount) {
+            throw ScriptError("index " + words[1] + " out of range 0.." +
+                              std::to_string(kStatusFlagCount - 1));
+        }
+        field = StatusFlag(static_cast<unsigned>(index));
+    } else {
+        field = FindReplyField(words[1]);
+        if (field == nullptr || field->group != ReplyGroup::STA) {
+            throw ScriptError("unknown status flag \"" + words[1] + "\"");
+        }
+    }
+    command.name = field->name;
+}
+
+void OnOff(const Line& line, ScriptCommand& command)
+{
+    if (line.words[1] != "on" && line.words[1] != "off") {
+        throw ScriptError("expected on or off");
+    }
+    command.on = line.words[1] == "on";
+}
+
+// The rest of the line, or a double-quoted string (which may be empty or
+// hold "#").
+void Text(const Line& line, ScriptCommand& command)
+{
+    std::string text = Trim(line.rest);
+    if (text.size() >= 2 && text.front() == '"' && text.back() == '"') {
+        text = text.substr(1, text.size() - 2);
+    } else if (text.empty()) {
+        throw ScriptError("expected a text (\"\" for an empty one)");
+    }
+    if (text.size() > kMaxFramePayload) {
+        throw ScriptError("text longer than " + std::to_string(kMaxFramePayload) + " bytes");
+    }
+    command.text = text;
+}
+
+void Drop(const Line& line, ScriptCommand& command)
+{
+    const std::vector<std::string>& words = line.words;
+    if (words[1] == "every") {
+        Expect(line, 3, "every N");
+        command.op = Op::DropEvery;
+        command.number = Count(words[2], 0, 1000000);
+    } else if (words[1] == "all" || words[1] == "none") {
+        Expect(line, 2, "all or none alone");
+        command.op = words[1] == "all" ? Op::DropAll : Op::DropNone;
+    } else if (IsQueryCode(words[1])) {
+        command.op = Op::DropCodes;
+        for (std::size_t i = 1; i < words.size(); ++i) {
+            if (!IsQueryCode(words[i])) {
+                throw ScriptError("unknown query \"" + words[i] + "\"");
+            }
+            command.codes.push_back(words[i]);
+        }
+    } else {
+        Expect(line, 2, "N, every N, all, none or query codes");
+        command.number = Count(words[1], 1, 1000000);
+    }
+}
+
+void Truncate(const Line& line, ScriptCommand& command)
+{
+    if (line.words[1] == "every") {
+        Expect(line, 3, "every N");
+        command.op = Op::TruncateEvery;
+        command.number = Count(line.words[2], 0, 1000000);
+    } else {
+        Expect(line, 2, "N or every N");
+        command.number = Count(line.words[1], 1, 1000000);
+    }
+}
+
+void Noise(const Line& line, ScriptCommand& command)
+{
+    command.number = Count(line.words[1], 1, kMaxNoiseBytes);
+    if (line.words.size() == 3 && line.words[2] != "before") {
+        throw ScriptError("expected \"before\" or nothing after the size");
+    }
+    command.on = line.words.size() == 3;
+}
+
+void Address(const Line& line, ScriptCommand& command)
+{
+    const std::string& address = line.words[1];
+    if (address.size() != 2 || address.find(kFrameStart) != std::string::npos) {
+        throw ScriptError("expected two characters, found \"" + address + "\"");
+    }
+    command.text = address;
+}
+
+void Duration(const Line& line, ScriptCommand& command)
+{
+    command.duration = ParseDuration(line.words[1]);
+}
+
+void Chunk(const Line& line, ScriptCommand& command)
+{
+    command.number = Count(line.words[1], 0, static_cast<std::int64_t>(kMaxChunk));
+    command.duration =
+        line.words.size() == 3 ? ParseDuration(line.words[2]) : std::chrono::milliseconds(2);
+}
+
+void Close(const Line& line, ScriptCommand& command)
+{
+    command.duration =
+        line.words.size() == 2 ? ParseDuration(line.words[1]) : std::chrono::seconds(1);
+}
+
+void Wait(const Line& line, ScriptCommand& command)
+{
+    if (line.words.size() == 2) {
+        Duration(line, command);
+        return;
+    }
+    if (line.words[2] != "cycles" && line.words[2] != "cycle") {
+        throw ScriptError("expected \"cycles\" after the count");
+    }
+    command.op = Op::WaitCycles;
+    command.number = Count(line.words[1], 1, 1000000000);
+}
+
+void Echo(const Line& line, ScriptCommand& command)
+{
+    command.text = Trim(line.rest);
+}
+
+struct Verb {
+    const char* word;
+    // Words the line may have, the verb included.
+    std::size_t min_words, max_words;
+    const char* usage; // what the verb expects after it, for the error
+    Op op;             // the command, unless the parser picks a variant
+    const char* name;  // ScriptCommand::name, for the text commands
+    void (*parse)(const Line& line, ScriptCommand& command);
+};
+
+constexpr std::size_t kAnyWords = std::numeric_limits<std::size_t>::max();
+
+// clang-format off
+constexpr Verb kVerbs[] = {
+    {"set",          3, 3,  "NAME VALUE",                           Op::Set,          "",    Set},
+    {"flag",         2, 3,  "NAME|INDEX [VALUE]",                   Op::Flag,         "",    Flag},
+    {"drift",        2, 2,  "on or off",                            Op::Drift,        "",    OnOff},
+    {"manufacturer", 1, kAnyWords, "",                              Op::Text,         "MNU", Text},
+    {"model",        1, kAnyWords, "",                              Op::Text,         "MOD", Text},
+    {"version",      1, kAnyWords, "",                              Op::Text,         "VER", Text},
+    {"drop",         2, 64, "N, every N, all, none or query codes", Op::DropNext,     "",    Drop},
+    {"truncate",     2, 3,  "N or every N",                         Op::TruncateNext, "",    Truncate},
+    {"noise",        2, 3,  "BYTES [before]",                       Op::Noise,        "",    Noise},
+    {"address",      2, 2,  "two characters",                       Op::Address,      "",    Address},
+    {"delay",        2, 2,  "DURATION",                             Op::Delay,        "",    Duration},
+    {"silence",      2, 2,  "DURATION",                             Op::Silence,      "",    Duration},
+    {"chunk",        2, 3,  "BYTES [GAP]",                          Op::Chunk,        "",    Chunk},
+    {"pace",         2, 2,  "on or off",                            Op::Pace,         "",    OnOff},
+    {"close",        1, 2,  "[DURATION]",                           Op::Close,        "",    Close},
+    {"wait",         2, 3,  "DURATION or N cycles",                 Op::WaitTime,     "",    Wait},
+    {"echo",         1, kAnyWords, "",                              Op::Echo,         "",    Echo},
+    {"reset",        1, 1,  "nothing more",                         Op::Reset,        "",    nullptr},
+    {"repeat",       1, 1,  "nothing more",                         Op::Repeat,       "",    nullptr},
+    {"exit",         1, 1,  "nothing more",                         Op::Exit,         "",    nullptr},
+};
+// clang-format on
 
 } // namespace
 
@@ -178,152 +347,43 @@ std::chrono::milliseconds ParseDuration(const std::string& text)
     const double value = std::strtod(number.c_str(), &end);
     if (number.empty() || scale == 0 || end != number.c_str() + number.size() ||
         !std::isfinite(value) || value * scale > 1e12) {
-        throw Error("bad duration \"" + text + "\" (a number and ms, s, m or h: 500ms, 10s)");
+        throw ScriptError("bad duration \"" + text + "\" (a number and ms, s, m or h: 500ms, 10s)");
     }
     return std::chrono::milliseconds(static_cast<std::int64_t>(std::llround(value * scale)));
 }
 
 bool ParseScriptLine(const std::string& raw, ScriptCommand& command)
 {
-    const std::string line = StripComment(raw);
-    const std::vector<std::string> words = Words(line);
-    if (words.empty()) {
+    const std::string text = StripComment(raw);
+    Line line;
+    line.words = Words(text);
+    if (line.words.empty()) {
         return false;
     }
+    const std::string& word = line.words[0];
+    const Verb* verb = nullptr;
+    for (const Verb& candidate : kVerbs) {
+        if (word == candidate.word) {
+            verb = &candidate;
+        }
+    }
+    if (verb == nullptr) {
+        throw ScriptError("unknown command \"" + word + "\"");
+    }
+    line.rest = text.substr(text.find(word) + word.size());
     command = ScriptCommand();
-    command.source = Trim(line);
-    const std::string& verb = words[0];
-    const auto duration = [&](const std::string& text) {
-        try {
-            return ParseDuration(text);
-        } catch (const ScriptError& error) {
-            throw Error(verb + ": " + error.what());
+    command.source = Trim(text);
+    command.op = verb->op;
+    command.name = verb->name;
+    try {
+        if (line.words.size() < verb->min_words || line.words.size() > verb->max_words) {
+            throw ScriptError(std::string("expected ") + verb->usage);
         }
-    };
-
-    if (verb == "set") {
-        ExpectWords(words, 3, 3, "NAME VALUE");
-        const ReplyField* field = FindReplyField(words[1]);
-        if (field == nullptr) {
-            throw Error("set: unknown field \"" + words[1] + "\"");
+        if (verb->parse != nullptr) {
+            verb->parse(line, command);
         }
-        command.op = Op::Set;
-        command.name = field->name;
-        command.number = WireValue(*field, words[2]);
-    } else if (verb == "flag") {
-        ExpectWords(words, 2, 3, "NAME|INDEX [VALUE]");
-        command.number = words.size() == 3 ? Count("flag", words[2], -128, 255) : 1;
-        if (words[1] == "all") {
-            command.op = Op::FlagAll;
-        } else {
-            const ReplyField* field = nullptr;
-            std::int64_t index = 0;
-            if (ParseInteger(words[1], index)) {
-                if (index < 0 || index >= kStatusFlagCount) {
-                    throw Error("flag: index " + words[1] + " out of range 0.." +
-                                std::to_string(kStatusFlagCount - 1));
-                }
-                field = StatusFlag(static_cast<unsigned>(index));
-            } else {
-                field = FindReplyField(words[1]);
-                if (field == nullptr || field->group != ReplyGroup::STA) {
-                    throw Error("flag: unknown status flag \"" + words[1] + "\"");
-                }
-            }
-            command.op = Op::Flag;
-            command.name = field->name;
-        }
-    } else if (verb == "drift") {
-        command.op = Op::Drift;
-        command.on = OnOff(verb, words);
-    } else if (verb == "manufacturer" || verb == "model" || verb == "version") {
-        command.op = Op::Text;
-        command.name = verb == "manufacturer" ? "MNU" : verb == "model" ? "MOD" : "VER";
-        command.text = TextArgument(verb, line.substr(line.find(verb) + verb.size()));
-    } else if (verb == "drop") {
-        ExpectWords(words, 2, 64, "N, every N, all, none or query codes");
-        if (words[1] == "every") {
-            ExpectWords(words, 3, 3, "every N");
-            command.op = Op::DropEvery;
-            command.number = Count(verb, words[2], 0, 1000000);
-        } else if (words[1] == "all" || words[1] == "none") {
-            ExpectWords(words, 2, 2, "all or none alone");
-            command.op = words[1] == "all" ? Op::DropAll : Op::DropNone;
-        } else if (IsQueryCode(words[1])) {
-            command.op = Op::DropCodes;
-            for (std::size_t i = 1; i < words.size(); ++i) {
-                if (!IsQueryCode(words[i])) {
-                    throw Error("drop: unknown query \"" + words[i] + "\"");
-                }
-                command.codes.push_back(words[i]);
-            }
-        } else {
-            ExpectWords(words, 2, 2, "N, every N, all, none or query codes");
-            command.op = Op::DropNext;
-            command.number = Count(verb, words[1], 1, 1000000);
-        }
-    } else if (verb == "truncate") {
-        ExpectWords(words, 2, 3, "N or every N");
-        if (words[1] == "every") {
-            ExpectWords(words, 3, 3, "every N");
-            command.op = Op::TruncateEvery;
-            command.number = Count(verb, words[2], 0, 1000000);
-        } else {
-            ExpectWords(words, 2, 2, "N or every N");
-            command.op = Op::TruncateNext;
-            command.number = Count(verb, words[1], 1, 1000000);
-        }
-    } else if (verb == "noise") {
-        ExpectWords(words, 2, 3, "BYTES [before]");
-        command.op = Op::Noise;
-        command.number = Count(verb, words[1], 1, kMaxNoiseBytes);
-        if (words.size() == 3 && words[2] != "before") {
-            throw Error("noise: expected \"before\" or nothing after the size");
-        }
-        command.on = words.size() == 3;
-    } else if (verb == "address") {
-        ExpectWords(words, 2, 2, "two characters");
-        if (words[1].size() != 2 || words[1].find('~') != std::string::npos) {
-            throw Error("address: expected two characters, found \"" + words[1] + "\"");
-        }
-        command.op = Op::Address;
-        command.text = words[1];
-    } else if (verb == "delay" || verb == "silence") {
-        ExpectWords(words, 2, 2, "DURATION");
-        command.op = verb == "delay" ? Op::Delay : Op::Silence;
-        command.duration = duration(words[1]);
-    } else if (verb == "chunk") {
-        ExpectWords(words, 2, 3, "BYTES [GAP]");
-        command.op = Op::Chunk;
-        command.number = Count(verb, words[1], 0, static_cast<std::int64_t>(kMaxChunk));
-        command.duration = words.size() == 3 ? duration(words[2]) : std::chrono::milliseconds(2);
-    } else if (verb == "pace") {
-        command.op = Op::Pace;
-        command.on = OnOff(verb, words);
-    } else if (verb == "close") {
-        ExpectWords(words, 1, 2, "[DURATION]");
-        command.op = Op::Close;
-        command.duration = words.size() == 2 ? duration(words[1]) : std::chrono::seconds(1);
-    } else if (verb == "wait") {
-        ExpectWords(words, 2, 3, "DURATION or N cycles");
-        if (words.size() == 3) {
-            if (words[2] != "cycles" && words[2] != "cycle") {
-                throw Error("wait: expected \"cycles\" after the count");
-            }
-            command.op = Op::WaitCycles;
-            command.number = Count(verb, words[1], 1, 1000000000);
-        } else {
-            command.op = Op::WaitTime;
-            command.duration = duration(words[1]);
-        }
-    } else if (verb == "echo") {
-        command.op = Op::Echo;
-        command.text = Trim(line.substr(line.find(verb) + verb.size()));
-    } else if (verb == "reset" || verb == "repeat" || verb == "exit") {
-        ExpectWords(words, 1, 1, "nothing more");
-        command.op = verb == "reset" ? Op::Reset : verb == "repeat" ? Op::Repeat : Op::Exit;
-    } else {
-        throw Error("unknown command \"" + verb + "\"");
+    } catch (const ScriptError& error) {
+        throw ScriptError(word + ": " + error.what());
     }
     return true;
 }
@@ -342,7 +402,7 @@ Script ParseScript(std::istream& in, const std::string& source)
                 continue;
             }
             if (command.op == Op::Repeat && !waited) {
-                throw Error("repeat: no wait before it, the script would spin");
+                throw ScriptError("repeat: no wait before it, the script would spin");
             }
         } catch (const ScriptError& error) {
             throw ScriptError(source + ":" + std::to_string(number) + ": " + error.what());

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "protocol/FrameLayout.h"
+
 namespace upssim
 {
 
@@ -66,9 +68,8 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// Limits of the commands.
+// Limits of the commands; texts are at most kMaxFramePayload bytes.
 inline constexpr std::int64_t kMaxNoiseBytes = 8192;
-inline constexpr std::size_t kMaxPayload = 999; // three length digits
 inline constexpr std::size_t kMaxChunk = 4096;
 
 // One line of a script.  Returns false for a blank or comment-only line;

@@ -1,10 +1,12 @@
 #include "upssim/Trace.h"
 
 #include <fstream>
+#include <optional>
 #include <sstream>
 
 #include <boost/date_time/posix_time/posix_time.hpp>
 
+#include "common/Format.h"
 #include "upssim/Frames.h"
 
 namespace upssim
@@ -12,20 +14,6 @@ namespace upssim
 
 namespace
 {
-
-int HexDigit(char c)
-{
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
 
 std::int64_t ParseTime(const std::string& text)
 {
@@ -73,14 +61,11 @@ std::vector<TraceEntry> ReadTrace(std::istream& in, const std::string& source)
         if (hex.empty() || hex.size() % 2 != 0) {
             throw fail("expected an even number of hex digits");
         }
-        for (std::size_t i = 0; i < hex.size(); i += 2) {
-            const int high = HexDigit(hex[i]);
-            const int low = HexDigit(hex[i + 1]);
-            if (high < 0 || low < 0) {
-                throw fail("bad hex digit in \"" + hex + "\"");
-            }
-            entry.bytes += static_cast<char>(high * 16 + low);
+        std::optional<std::string> bytes = tools::FromHex(hex);
+        if (!bytes) {
+            throw fail("bad hex digit in \"" + hex + "\"");
         }
+        entry.bytes = std::move(*bytes);
         if (line >> extra) {
             throw fail("unexpected \"" + extra + "\" after the bytes");
         }

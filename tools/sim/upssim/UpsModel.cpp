@@ -63,26 +63,6 @@ constexpr Healthy kHealthy[] = {
 };
 // clang-format on
 
-ReplyGroup GroupOf(CommandIndex command)
-{
-    switch (command) {
-    case CMD_RAT:
-        return ReplyGroup::RAT;
-    case CMD_STB:
-        return ReplyGroup::STB;
-    case CMD_STI:
-        return ReplyGroup::STI;
-    case CMD_STO:
-        return ReplyGroup::STO;
-    case CMD_STP:
-        return ReplyGroup::STP;
-    case CMD_STA:
-        return ReplyGroup::STA;
-    default:
-        return ReplyGroup::Host;
-    }
-}
-
 } // namespace
 
 const std::vector<ReplyField>& ReplyFields()
@@ -124,16 +104,6 @@ const ReplyField* StatusFlag(unsigned index)
         }
     }
     return nullptr;
-}
-
-CommandIndex FindCommand(const std::string& code)
-{
-    for (unsigned i = 0; i < CMD_COUNT; ++i) {
-        if (code == kCommandCodes[i]) {
-            return static_cast<CommandIndex>(i);
-        }
-    }
-    return CMD_COUNT;
 }
 
 UpsModel::UpsModel(std::uint32_t seed) : slots_(ReplyFields().size()), random_(seed)
@@ -284,7 +254,7 @@ std::optional<std::string> UpsModel::Payload(CommandIndex command)
     case CMD_COUNT:
         return std::nullopt;
     default:
-        return Fields(GroupOf(command));
+        return Fields(tools::ReplyGroupOf(command));
     }
 }
 

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "common/PollCycle.h"
 #include "protocol/deltanhnt_cmd.h"
 #include "record/RecordFields.h"
 
@@ -29,10 +30,9 @@ const std::vector<ReplyField>& ReplyFields();
 const ReplyField* FindReplyField(const std::string& name);
 // Status flag `index` (0..18) of the STA reply, or nullptr.
 const ReplyField* StatusFlag(unsigned index);
-inline constexpr unsigned kStatusFlagCount = 19;
+inline constexpr unsigned kStatusFlagCount = FieldsOf(ReplyGroup::STA).count;
 
-// The command a query code names ("MNU" -> CMD_MNU), or CMD_COUNT.
-CommandIndex FindCommand(const std::string& code);
+using tools::FindCommand;
 
 // The texts and default measurements of a healthy UPS.
 inline constexpr const char* kDefaultManufacturer = "DELTA";

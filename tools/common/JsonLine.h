@@ -9,7 +9,7 @@
 
 #include <json/value.h>
 
-namespace halxhost
+namespace tools
 {
 
 class JsonObject
@@ -38,4 +38,4 @@ std::string ShortestFloat(float f);
 // shortest round-trip form, null for NaN and infinities.
 Json::Value JsonFloat(float f);
 
-} // namespace halxhost
+} // namespace tools

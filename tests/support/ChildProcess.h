@@ -1,6 +1,6 @@
-// halx-host run as a child process, its standard output and error captured
-// through pipes.  In the cross build the child runs under the same emulator
-// as the tests (qemu-mipsel).
+// A program the tests run as a child process (halx-host, ups-sim), its
+// standard output and error captured through pipes.  In the cross build the
+// child runs under the same emulator as the tests (qemu-mipsel).
 #pragma once
 
 #include <sys/types.h>
@@ -13,16 +13,17 @@
 class ChildProcess
 {
 public:
-    // Starts halx-host with these arguments (argv[0] is added).
-    explicit ChildProcess(const std::vector<std::string>& args);
+    // Starts `program` with these arguments; its standard input is
+    // /dev/null.
+    ChildProcess(const std::string& program, const std::vector<std::string>& args);
     // Kills the child if it still runs.
     ~ChildProcess();
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
 
     pid_t pid() const { return pid_; }
-    // The next line of standard output; nullopt at end of output or when
-    // none arrives within timeout.
+    // The next line of standard output, without its line end; nullopt at
+    // end of output or when none arrives within timeout.
     std::optional<std::string> ReadLine(std::chrono::milliseconds timeout);
     // Waits for the child to exit, collecting its output; the exit status,
     // 128 + signal when it was killed, -1 when it did not exit in time (it
@@ -52,12 +53,13 @@ struct RunResult {
     int status = -1;
     std::string out;
     std::string err;
+    // The non-empty lines of standard error.
     std::vector<std::string> ErrLines() const;
 };
 
-// Runs halx-host to the end (killing it after timeout).
-RunResult RunHost(const std::vector<std::string>& args,
-                  std::chrono::milliseconds timeout = std::chrono::seconds(120));
+// Runs a program to the end (killing it after timeout).
+RunResult RunProgram(const std::string& program, const std::vector<std::string>& args,
+                     std::chrono::milliseconds timeout = std::chrono::seconds(120));
 
 // Seconds of CPU time (user + system) the process has used so far.
 double CpuSeconds(pid_t pid);

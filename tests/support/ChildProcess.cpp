@@ -1,4 +1,4 @@
-#include "ChildProcess.h"
+#include "support/ChildProcess.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -28,20 +28,13 @@ std::vector<std::string> Split(const std::string& text, char separator)
     return parts;
 }
 
-// The command that starts halx-host: the emulator (cross build) and the
-// executable.
-std::vector<std::string> HostCommand()
-{
-    std::vector<std::string> command = Split(HALX_HOST_EMULATOR, '|');
-    command.emplace_back(HALX_HOST_EXE);
-    return command;
-}
-
 } // namespace
 
-ChildProcess::ChildProcess(const std::vector<std::string>& args)
+ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& args)
 {
-    std::vector<std::string> command = HostCommand();
+    // The cross build's emulator and its options, "|" between the words.
+    std::vector<std::string> command = Split(DELTANHNT_TEST_EMULATOR, '|');
+    command.push_back(program);
     command.insert(command.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (std::string& a : command) {
@@ -175,9 +168,10 @@ std::vector<std::string> RunResult::ErrLines() const
     return Split(err, '\n');
 }
 
-RunResult RunHost(const std::vector<std::string>& args, std::chrono::milliseconds timeout)
+RunResult RunProgram(const std::string& program, const std::vector<std::string>& args,
+                     std::chrono::milliseconds timeout)
 {
-    ChildProcess child(args);
+    ChildProcess child(program, args);
     RunResult result;
     result.status = child.Wait(timeout);
     result.out = child.Stdout();

@@ -1,4 +1,4 @@
-#include "JsonLine.h"
+#include "common/JsonLine.h"
 
 #include <cmath>
 #include <cstdio>
@@ -8,7 +8,7 @@
 
 #include <json/writer.h>
 
-namespace halxhost
+namespace tools
 {
 
 std::string JsonText(const Json::Value& value)
@@ -90,4 +90,4 @@ Json::Value JsonFloat(float f)
     return Json::Value(std::strtod(ShortestFloat(f).c_str(), nullptr));
 }
 
-} // namespace halxhost
+} // namespace tools
