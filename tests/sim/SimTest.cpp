@@ -36,18 +36,6 @@ std::string PayloadOf(const std::string& reply)
     return payload;
 }
 
-std::string Hex(const std::string& bytes)
-{
-    static const char* const digits = "0123456789abcdef";
-    std::string hex;
-    for (const char c : bytes) {
-        const auto b = static_cast<unsigned char>(c);
-        hex += digits[b >> 4U];
-        hex += digits[b & 0x0FU];
-    }
-    return hex;
-}
-
 std::string SentBytes(const std::vector<upssim::Output>& outputs)
 {
     std::string bytes;

@@ -21,9 +21,6 @@ std::vector<std::string> Fields(const std::string& payload);
 // The payload of a well-formed reply frame; fails the test otherwise.
 std::string PayloadOf(const std::string& reply);
 
-// Bytes as a trace line writes them: lower-case hex, no separators.
-std::string Hex(const std::string& bytes);
-
 // The bytes of all Send outputs, concatenated.
 std::string SentBytes(const std::vector<upssim::Output>& outputs);
 // The simulator's answer to one query frame ("~00P003" + code).

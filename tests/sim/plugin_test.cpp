@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "SimTest.h"
+#include "common/Format.h"
 #include "record/DeltanhntCmdsRply.h"
 #include "record/RecordFields.h"
 #include "record/ServedSignals.h"
@@ -214,11 +215,11 @@ TEST(PluginCycle, ReplayedSessionGivesTheSameRecord)
     upssim::Responder ups(live);
     int second = 10;
     for (const std::string& frame : CycleFrames()) {
-        trace << "2026-12-08T18:39:" << ++second << ".000000 tx " << simtest::Hex(frame) << "\n";
+        trace << "2026-12-08T18:39:" << ++second << ".000000 tx " << tools::Hex(frame) << "\n";
         const std::string reply = simtest::SentBytes(simtest::Ask(ups, frame.substr(7)));
         for (std::size_t at = 0; at < reply.size(); at += 5) {
             trace << "2026-12-08T18:39:" << second << "." << (100000 + at * 2000) << " rx "
-                  << simtest::Hex(reply.substr(at, 5)) << "\n";
+                  << tools::Hex(reply.substr(at, 5)) << "\n";
         }
     }
     std::istringstream in(trace.str());
