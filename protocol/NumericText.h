@@ -3,6 +3,16 @@
 
 #include <cstdint>
 
+// A number in text as the C library's readers (atoi, strtol) see it:
+// leading white space (the "C" locale's), an optional sign, then the digits
+// up to the first non-digit.  `digits == digits_end` when there is none.
+struct NumberText {
+    bool negative = false;
+    const char* digits = nullptr;
+    const char* digits_end = nullptr;
+};
+NumberText ScanNumberText(const char* begin, const char* end);
+
 // The C library's atoi reading of a text: leading white space, an optional
 // sign, digits up to the first non-digit; 0 when there is no digit.  Text
 // beyond the signed 32-bit range saturates to INT32_MAX / INT32_MIN on every

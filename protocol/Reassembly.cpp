@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "protocol/NumericText.h"
+
 bool CollectChunk(unsigned char* buffer, unsigned int capacity, unsigned int& count,
                   const unsigned char* data, unsigned int length)
 {
@@ -24,42 +26,20 @@ bool CollectChunk(unsigned char* buffer, unsigned int capacity, unsigned int& co
     return true;
 }
 
-namespace
-{
-
-// White space as the C library's isspace sees it in the "C" locale.
-bool IsCSpace(unsigned char c)
-{
-    return c == ' ' || (c >= '\t' && c <= '\r');
-}
-
-bool IsDigit(unsigned char c)
-{
-    return c >= '0' && c <= '9';
-}
-
-} // namespace
-
+// Three characters read as std::stoi reads them; no digit is a failure
+// there (it throws), not 0.
 bool ReadLengthField(const unsigned char* characters, int& length)
 {
-    const unsigned char* p = characters;
-    const unsigned char* const end = characters + 3;
-    while (p != end && IsCSpace(*p)) {
-        ++p;
-    }
-    bool negative = false;
-    if (p != end && (*p == '+' || *p == '-')) {
-        negative = *p == '-';
-        ++p;
-    }
-    if (p == end || !IsDigit(*p)) {
+    const char* text = reinterpret_cast<const char*>(characters);
+    const NumberText number = ScanNumberText(text, text + 3);
+    if (number.digits == number.digits_end) {
         return false;
     }
     int value = 0;
-    for (; p != end && IsDigit(*p); ++p) {
+    for (const char* p = number.digits; p != number.digits_end; ++p) {
         value = value * 10 + (*p - '0');
     }
-    length = negative ? -value : value;
+    length = number.negative ? -value : value;
     return true;
 }
 
