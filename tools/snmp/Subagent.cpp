@@ -109,8 +109,9 @@ bool KnownObject(const Oid& oid)
     return false;
 }
 
-// Only one net-snmp agent per process: the library keeps its state in globals.
-std::atomic<bool> g_in_use{false};
+// One net-snmp agent per process lifetime: the library keeps its state in
+// globals, and once shut down it does not serve its registrations again.
+std::atomic<bool> g_used{false};
 
 } // namespace
 
@@ -129,12 +130,11 @@ void Subagent::Start()
     if (thread_.joinable()) {
         return;
     }
-    if (g_in_use.exchange(true)) {
-        throw std::logic_error("snmp: one SNMP agent per process");
+    if (g_used.exchange(true)) {
+        throw std::logic_error("snmp: net-snmp's agent starts once per process");
     }
     wake_fd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     if (wake_fd_ < 0) {
-        g_in_use = false;
         throw std::runtime_error(std::string("snmp: eventfd: ") + std::strerror(errno));
     }
     stop_ = false;
@@ -152,7 +152,11 @@ void Subagent::Stop()
     ::close(wake_fd_);
     wake_fd_ = -1;
     connected_ = false;
-    g_in_use = false;
+}
+
+bool Subagent::UsedInThisProcess()
+{
+    return g_used;
 }
 
 void Subagent::Wake()
@@ -315,6 +319,13 @@ void Subagent::Run()
 {
     Init();
     Loop();
+    // net-snmp's shutdown frees the client argument of every callback still
+    // registered: ours is this object.
+    snmp_unregister_callback(SNMP_CALLBACK_LIBRARY, SNMP_CALLBACK_LOGGING, LogCallback, this, 1);
+    snmp_unregister_callback(SNMP_CALLBACK_APPLICATION, SNMPD_CALLBACK_INDEX_START, StartCallback,
+                             this, 1);
+    snmp_unregister_callback(SNMP_CALLBACK_APPLICATION, SNMPD_CALLBACK_INDEX_STOP, StopCallback,
+                             this, 1);
     snmp_shutdown(kAppName);
     shutdown_agent();
     registrations_.clear();

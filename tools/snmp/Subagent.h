@@ -78,6 +78,8 @@ public:
     Subagent& operator=(const Subagent&) = delete;
 
     // Starts the thread (which connects to the master, or keeps trying).
+    // Once per process: net-snmp keeps its state in globals and does not
+    // come back after its shutdown (std::logic_error the second time).
     void Start();
     // Closes the AgentX session and joins the thread.
     void Stop();
@@ -85,6 +87,7 @@ public:
     void Wake();
 
     bool Connected() const { return connected_; }
+    static bool UsedInThisProcess();
 
 private:
     struct Registration {
