@@ -5,6 +5,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -63,6 +64,8 @@ pid_t Spawn(const std::vector<std::string>& argv, const std::string& confdir,
 {
     const pid_t pid = ::fork();
     if (pid == 0) {
+        // Nothing is left running if the test dies.
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
         ::setenv("SNMPCONFPATH", confdir.c_str(), 1);
         ::setenv("SNMP_PERSISTENT_DIR", (confdir + "/persist").c_str(), 1);
         ::setenv("MIBS", "", 1);
