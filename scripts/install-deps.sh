@@ -11,6 +11,7 @@ packages=(
     valgrind
     clang libclang-rt-14-dev llvm clang-format
     python3
+    libsnmp-dev snmpd snmp snmptrapd
 )
 
 missing=()
@@ -25,4 +26,12 @@ if [ ${#missing[@]} -gt 0 ]; then
     echo "installing: ${missing[*]}"
     $sudo apt-get update -qq
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+    # The snmpd and snmptrapd packages start system services where systemd
+    # runs; the tests start their own instances (private socket and ports),
+    # so the ones just installed are stopped rather than left listening.
+    if [[ " ${missing[*]} " =~ " snmpd " || " ${missing[*]} " =~ " snmptrapd " ]] &&
+        [ -d /run/systemd/system ]; then
+        $sudo systemctl disable --now snmpd.service snmptrapd.service snmptrapd.socket \
+            >/dev/null 2>&1 || true
+    fi
 fi

@@ -185,8 +185,88 @@ const BadRow kBad[] = {
      "site.conf:1: nut user role: \"primary\" or \"secondary\", not \"master\""},
     {"DuplicateKey", "{\"ups\": [{\"name\": \"a\", \"name\": \"b\", \"sim\": true}]}",
      "site.conf:1: "},
+    {"SnmpUnknownKey", "{\"ups\": [{\"name\": \"a\", \"sim\": true}],\n\"snmp\": {\"agentX\": 1}}",
+     "site.conf:2: snmp: unknown key \"agentX\""},
+    {"SnmpNotAnObject", "{\"ups\": [{\"name\": \"a\", \"sim\": true}], \"snmp\": true}",
+     "site.conf:1: \"snmp\": expected an object"},
+    {"SnmpAgentxRelative",
+     "{\"ups\": [{\"name\": \"a\", \"sim\": true}], \"snmp\": "
+     "{\"agentx\": \"agentx.sock\"}}",
+     "site.conf:1: snmp agentx: \"agentx.sock\": a socket path"},
+    {"SnmpAgentxTcpNoPort",
+     "{\"ups\": [{\"name\": \"a\", \"sim\": true}], \"snmp\": "
+     "{\"agentx\": \"tcp:localhost\"}}",
+     "site.conf:1: snmp agentx: \"tcp:localhost\": a socket path"},
+    {"SnmpAgentxUdp",
+     "{\"ups\": [{\"name\": \"a\", \"sim\": true}], \"snmp\": "
+     "{\"agentx\": \"udp:127.0.0.1:705\"}}",
+     "site.conf:1: snmp agentx: \"udp:127.0.0.1:705\": a socket path"},
+    {"SnmpDefaultUnknownUps",
+     "{\"ups\": [{\"name\": \"a\", \"sim\": true}], \"snmp\": "
+     "{\"default_context\": \"b\"}}",
+     "site.conf:1: snmp default_context: no ups \"b\" in this file"},
+    {"SnmpContextsList",
+     "{\"ups\": [{\"name\": \"a\", \"sim\": true}], \"snmp\": "
+     "{\"contexts\": [\"a\"]}}",
+     "site.conf:1: snmp contexts: expected an object"},
+    {"SnmpContextUnknownUps",
+     "{\"ups\": [{\"name\": \"a\", \"sim\": true}], \"snmp\": "
+     "{\"contexts\": {\n\"c1\": \"b\"}}}",
+     "site.conf:2: snmp context c1: no ups \"b\" in this file"},
+    {"SnmpContextTooLong",
+     "{\"ups\": [{\"name\": \"a\", \"sim\": true}], \"snmp\": "
+     "{\"contexts\": {\"c23456789012345678901234567890123\": \"a\"}}}",
+     "site.conf:1: snmp context \"c23456789012345678901234567890123\" must be 1 to 32"},
+    {"SnmpContextEmpty",
+     "{\"ups\": [{\"name\": \"a\", \"sim\": true}], \"snmp\": "
+     "{\"contexts\": {\"\": \"a\"}}}",
+     "site.conf:1: snmp context \"\" must be 1 to 32"},
+    {"SnmpUpsInTwoContexts",
+     "{\"ups\": [{\"name\": \"a\", \"sim\": true}], \"snmp\": "
+     "{\"contexts\": {\"c1\": \"a\",\n \"c2\": \"a\"}}}",
+     "site.conf:2: snmp context c2: ups \"a\" is already served in context c1"},
+    {"SnmpServesNothing",
+     "{\"ups\": [{\"name\": \"a\", \"sim\": true}],\n\"snmp\": "
+     "{\"default_context\": \"\"}}",
+     "site.conf:2: snmp: serves no UPS"},
 };
 INSTANTIATE_TEST_SUITE_P(Files, BadConfig, testing::ValuesIn(kBad), RowName());
+
+TEST(SiteConfig, SnmpSection)
+{
+    const char* const two =
+        R"({"ups": [{"name": "ups1", "sim": true}, {"name": "ups2", "sim": true}])";
+    const site::SiteConfig none = ParseSiteConfig(std::string(two) + "}", "s");
+    EXPECT_FALSE(none.snmp.enabled) << "no section: no subagent";
+
+    const site::SiteConfig least = ParseSiteConfig(std::string(two) + R"(, "snmp": {}})", "s");
+    EXPECT_TRUE(least.snmp.enabled);
+    EXPECT_EQ(least.snmp.agentx, "/var/agentx/master");
+    EXPECT_EQ(least.snmp.default_ups, "ups1") << "the first UPS in the default context";
+    EXPECT_TRUE(least.snmp.contexts.empty());
+
+    const site::SiteConfig full = ParseSiteConfig(std::string(two) + R"(, "snmp": {
+        "agentx": "tcp:127.0.0.1:705", "default_context": "ups2",
+        "contexts": {"row-b": "ups2", "row-a": "ups1"}}})",
+                                                  "s");
+    EXPECT_EQ(full.snmp.agentx, "tcp:127.0.0.1:705");
+    EXPECT_EQ(full.snmp.default_ups, "ups2");
+    ASSERT_EQ(full.snmp.contexts.size(), 2U);
+    EXPECT_EQ(full.snmp.contexts[0].context, "row-a");
+    EXPECT_EQ(full.snmp.contexts[0].ups, "ups1");
+    EXPECT_EQ(full.snmp.contexts[1].context, "row-b");
+
+    const site::SiteConfig only_contexts = ParseSiteConfig(
+        std::string(two) +
+            R"(, "snmp": {"agentx": "unix:/run/agentx", "default_context": "", "contexts": {"u1": "ups1"}}})",
+        "s");
+    EXPECT_EQ(only_contexts.snmp.default_ups, "");
+    EXPECT_EQ(only_contexts.snmp.agentx, "unix:/run/agentx");
+
+    const site::SiteConfig off = ParseSiteConfig(
+        std::string(two) + R"(, "snmp": {"enabled": false, "default_context": ""}})", "s");
+    EXPECT_FALSE(off.snmp.enabled);
+}
 
 TEST(SiteConfig, TwoNamesOfOnePortAreOnePort)
 {
@@ -220,6 +300,8 @@ TEST(SiteConfig, ShippedExampleIsValid)
 {
     const site::SiteConfig c = site::LoadSiteConfig(SITE_CONF_EXAMPLE);
     EXPECT_GE(c.ups.size(), 2U);
+    EXPECT_TRUE(c.snmp.enabled);
+    EXPECT_EQ(c.snmp.contexts.size(), 2U);
 }
 
 } // namespace

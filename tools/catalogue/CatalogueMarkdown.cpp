@@ -3,6 +3,7 @@
 #include <sstream>
 
 #include "Catalogue.h"
+#include "UpsMib.h"
 
 namespace catalogue
 {
@@ -54,9 +55,10 @@ std::string Markdown()
     out << "# The value catalogue\n\n"
            "What every field of the 338-byte device record and every status alarm means,\n"
            "and the names under which halx-host exports them: the UPS network protocol\n"
-           "(upsd's variables on port 3493), Prometheus, MQTT and Home Assistant. This\n"
-           "file is generated from `tools/catalogue/Catalogue.cpp` by\n"
-           "`ups-catalogue --markdown`; a test fails when the two differ.\n\n";
+           "(upsd's variables on port 3493), Prometheus, MQTT, Home Assistant and the\n"
+           "UPS-MIB over SNMP. This file is generated from `tools/catalogue/Catalogue.cpp`\n"
+           "and `tools/catalogue/UpsMib.cpp` by `ups-catalogue --markdown`; a test fails\n"
+           "when they differ.\n\n";
 
     out << "## Exported values\n\n"
            "Per-line values are exported for the lines in use: line n while the\n"
@@ -112,6 +114,8 @@ std::string Markdown()
             << a.alarm->name << " | " << a.alarm->description << " | `" << a.field << "` | "
             << a.gloss << " | " << Or(a.nut_status) << " |\n";
     }
+
+    out << UpsMibMarkdown();
 
     out << "\n## Record fields\n\n"
            "| Offset | Field | Type | Unit | Meaning |\n|---|---|---|---|---|\n";

@@ -303,6 +303,89 @@ NutConfig ReadNut(const Reader& r, const Json::Value& object)
     return nut;
 }
 
+bool ValidContext(const std::string& name)
+{
+    return ValidName(name) && name.size() <= 32;
+}
+
+// "/path", "unix:/path" or "tcp:HOST:PORT", as net-snmp names AgentX sockets.
+bool ValidAgentX(const std::string& text)
+{
+    if (text.rfind("unix:", 0) == 0) {
+        return text.size() > 5;
+    }
+    if (text.rfind("tcp:", 0) == 0) {
+        try {
+            const ListenAddress address = ParseListenAddress(text.substr(4));
+            return address.port != 0;
+        } catch (const ConfigError&) {
+            return false;
+        }
+    }
+    return !text.empty() && text[0] == '/';
+}
+
+SnmpConfig ReadSnmp(const Reader& r, const Json::Value& object, const std::vector<UpsConfig>& ups)
+{
+    SnmpConfig snmp;
+    r.Object(object, "\"snmp\"");
+    r.OnlyKnownKeys(object, {"enabled", "agentx", "default_context", "contexts"}, "snmp");
+    snmp.enabled = true;
+    if (object.isMember("enabled")) {
+        snmp.enabled = r.Bool(object["enabled"], "snmp enabled");
+    }
+    const auto known = [&](const std::string& name) {
+        return std::any_of(ups.begin(), ups.end(),
+                           [&](const UpsConfig& u) { return u.name == name; });
+    };
+    if (object.isMember("agentx")) {
+        snmp.agentx = r.Text(object["agentx"], "snmp agentx");
+        if (!ValidAgentX(snmp.agentx)) {
+            r.Fail(object["agentx"], "snmp agentx: \"" + snmp.agentx +
+                                         "\": a socket path (/var/agentx/master), unix:PATH "
+                                         "or tcp:HOST:PORT");
+        }
+    }
+    snmp.default_ups = ups.empty() ? std::string() : ups.front().name;
+    if (object.isMember("default_context")) {
+        snmp.default_ups = r.Text(object["default_context"], "snmp default_context");
+        if (!snmp.default_ups.empty() && !known(snmp.default_ups)) {
+            r.Fail(object["default_context"],
+                   "snmp default_context: no ups \"" + snmp.default_ups + "\" in this file");
+        }
+    }
+    if (object.isMember("contexts")) {
+        const Json::Value& contexts = object["contexts"];
+        if (!contexts.isObject()) {
+            r.Fail(contexts, "snmp contexts: expected an object { \"CONTEXT\": \"UPS\", ... }");
+        }
+        std::map<std::string, std::string> context_of;
+        for (auto it = contexts.begin(); it != contexts.end(); ++it) {
+            SnmpContext entry;
+            entry.context = it.name();
+            if (!ValidContext(entry.context)) {
+                r.Fail(*it, "snmp context \"" + entry.context +
+                                "\" must be 1 to 32 letters, digits, '_', '-' or '.'");
+            }
+            entry.ups = r.Text(*it, "snmp context " + entry.context);
+            if (!known(entry.ups)) {
+                r.Fail(*it, "snmp context " + entry.context + ": no ups \"" + entry.ups +
+                                "\" in this file");
+            }
+            if (!context_of.emplace(entry.ups, entry.context).second) {
+                r.Fail(*it, "snmp context " + entry.context + ": ups \"" + entry.ups +
+                                "\" is already served in context " + context_of[entry.ups]);
+            }
+            snmp.contexts.push_back(std::move(entry));
+        }
+    }
+    if (snmp.enabled && snmp.default_ups.empty() && snmp.contexts.empty()) {
+        r.Fail(object, "snmp: serves no UPS (default_context is empty and there are no "
+                       "contexts)");
+    }
+    return snmp;
+}
+
 // Two names of one device (/dev/ttyUSB0 and its /dev/serial/by-id/ link) are
 // one port.
 std::string SamePortKey(const std::string& port)
@@ -378,7 +461,7 @@ SiteConfig ParseSiteConfig(const std::string& text, const std::string& path)
     }
     const Reader r(text, path);
     r.Object(root, "the file");
-    r.OnlyKnownKeys(root, {"site", "database", "ups", "nut"}, "the file");
+    r.OnlyKnownKeys(root, {"site", "database", "ups", "nut", "snmp"}, "the file");
 
     SiteConfig config;
     config.path = path;
@@ -413,6 +496,9 @@ SiteConfig ParseSiteConfig(const std::string& text, const std::string& path)
     }
     config.nut =
         root.isMember("nut") ? ReadNut(r, root["nut"]) : ReadNut(r, Json::Value(Json::objectValue));
+    if (root.isMember("snmp")) {
+        config.snmp = ReadSnmp(r, root["snmp"], config.ups);
+    }
     return config;
 }
 

@@ -71,12 +71,32 @@ struct NutConfig {
     std::vector<NutUser> users;
 };
 
+// One UPS served in a named SNMP context.
+struct SnmpContext {
+    std::string context; // 1 to 32 letters, digits, '_', '-' or '.'
+    std::string ups;     // a UPS of the site
+};
+
+// The UPS-MIB (RFC 1628) served by an AgentX subagent of the host's SNMP
+// master agent (snmpd).
+struct SnmpConfig {
+    bool enabled = false; // on when the section is there, unless "enabled": false
+    // The master agent's AgentX socket: a path, "unix:PATH" or "tcp:HOST:PORT".
+    std::string agentx = "/var/agentx/master";
+    // The UPS served in the default context (no context, as SNMPv1/v2c
+    // communities without one see it): the first UPS unless the file names
+    // one; empty: none.
+    std::string default_ups;
+    std::vector<SnmpContext> contexts; // each UPS at most once, by context name
+};
+
 struct SiteConfig {
     std::string path;     // the file it was read from
     std::string site;     // the site's name (default: the host name)
     std::string database; // the site's SQLite database (history); empty: none
     std::vector<UpsConfig> ups;
     NutConfig nut;
+    SnmpConfig snmp;
 };
 
 // Reads and checks the file.  Throws ConfigError: syntax errors (with
