@@ -2,6 +2,8 @@
 // the template's, which reads the settings mode and per-key thresholds.
 #include <gtest/gtest.h>
 
+#include "support/ParamNames.h"
+
 #include <json/reader.h>
 
 #include <string>
@@ -112,6 +114,7 @@ protected:
 };
 
 struct ModeCase {
+    const char* name;
     const char* settings;
     int b_mode;
     const char* line; // the "InitSetting " line, or "" when none is written
@@ -136,20 +139,26 @@ TEST_P(TemplateMode, ReadsBModeAsText)
 INSTANTIATE_TEST_SUITE_P(
     Modes, TemplateMode,
     ::testing::Values(
-        ModeCase{R"({"appSetting":{"b_mode":3}})", 3, "InitSetting 42 b_mode_:3\n"},
-        ModeCase{R"({"appSetting":{"b_mode":"3"}})", 3, "InitSetting 42 b_mode_:3\n"},
-        ModeCase{R"({"appSetting":{"b_mode":"3abc"}})", 3, "InitSetting 42 b_mode_:3\n"},
-        ModeCase{R"({"appSetting":{"b_mode":" -2"}})", -2, "InitSetting 42 b_mode_:-2\n"},
-        ModeCase{R"({"appSetting":{"b_mode":"abc"}})", 0, "InitSetting 42 b_mode_:0\n"},
-        ModeCase{R"({"appSetting":{"b_mode":"99999999999"}})", 2147483647,
+        ModeCase{"Number3", R"({"appSetting":{"b_mode":3}})", 3, "InitSetting 42 b_mode_:3\n"},
+        ModeCase{"Text3", R"({"appSetting":{"b_mode":"3"}})", 3, "InitSetting 42 b_mode_:3\n"},
+        ModeCase{"Text3abc", R"({"appSetting":{"b_mode":"3abc"}})", 3,
+                 "InitSetting 42 b_mode_:3\n"},
+        ModeCase{"TextMinus2Blank", R"({"appSetting":{"b_mode":" -2"}})", -2,
+                 "InitSetting 42 b_mode_:-2\n"},
+        ModeCase{"TextWithoutDigits", R"({"appSetting":{"b_mode":"abc"}})", 0,
+                 "InitSetting 42 b_mode_:0\n"},
+        ModeCase{"TextBeyondInt", R"({"appSetting":{"b_mode":"99999999999"}})", 2147483647,
                  "InitSetting 42 b_mode_:2147483647\n"},
-        ModeCase{R"({"appSetting":{"b_mode":-99999999999}})", -2147483647 - 1,
+        ModeCase{"NumberBelowInt", R"({"appSetting":{"b_mode":-99999999999}})", -2147483647 - 1,
                  "InitSetting 42 b_mode_:-2147483648\n"},
-        ModeCase{R"({"appSetting":{"b_mode":true}})", 0, "InitSetting 42 b_mode_:0\n"},
-        ModeCase{R"({"appSetting":{"b_mode":null}})", 1, ""},
-        ModeCase{R"({"appSetting":{}})", 1, ""}, ModeCase{R"({"appSetting":"b_mode"})", 1, ""},
-        ModeCase{R"({"appSetting":[{"b_mode":3}]})", 1, ""}, ModeCase{R"({"b_mode":3})", 1, ""},
-        ModeCase{"{}", 1, ""}));
+        ModeCase{"True", R"({"appSetting":{"b_mode":true}})", 0, "InitSetting 42 b_mode_:0\n"},
+        ModeCase{"Null", R"({"appSetting":{"b_mode":null}})", 1, ""},
+        ModeCase{"NoMode", R"({"appSetting":{}})", 1, ""},
+        ModeCase{"AppSettingText", R"({"appSetting":"b_mode"})", 1, ""},
+        ModeCase{"AppSettingArray", R"({"appSetting":[{"b_mode":3}]})", 1, ""},
+        ModeCase{"ModeOutsideAppSetting", R"({"b_mode":3})", 1, ""},
+        ModeCase{"Empty", "{}", 1, ""}),
+    RowName());
 
 TEST_F(TemplateSettings, ModeThreeReadsEachThresholdEntryInKeyOrder)
 {
