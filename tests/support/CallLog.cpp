@@ -4,6 +4,7 @@
 #include <cstring>
 #include <sstream>
 
+#include "common/Format.h"
 #include "halx/HalxSPDevice.h"
 #include "record/DeltanhntCmdsRply.h"
 
@@ -12,18 +13,7 @@ namespace
 
 std::string Printable(const std::vector<std::uint8_t>& bytes)
 {
-    static const char* const hex = "0123456789ABCDEF";
-    std::string text;
-    for (const std::uint8_t b : bytes) {
-        if (b >= 0x20 && b < 0x7F && b != '\\') {
-            text += static_cast<char>(b);
-        } else {
-            text += "\\x";
-            text += hex[b >> 4U];
-            text += hex[b & 0x0FU];
-        }
-    }
-    return text;
+    return tools::Printable(bytes.data(), bytes.size());
 }
 
 constexpr std::size_t kStampOffset = offsetof(DeltanhntCmdsRply_t, RoundTime);
