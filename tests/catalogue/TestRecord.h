@@ -50,7 +50,9 @@ public:
     TestRecord& Text(const char* name, const std::string& text)
     {
         const RecordField* field = FindRecordField(name);
-        std::memcpy(bytes_ + field->offset, text.data(), std::min<std::size_t>(text.size(), 16));
+        std::memset(bytes_ + field->offset, 0, field->width);
+        std::memcpy(bytes_ + field->offset, text.data(),
+                    std::min<std::size_t>(text.size(), field->width));
         return *this;
     }
     // Every status flag "not reported", as after an empty STA reply but flag 0.
