@@ -159,6 +159,11 @@ LoopServer::~LoopServer()
     server_.reset();
 }
 
+void LoopServer::StopServer()
+{
+    OnLoop([this] { server_->Stop(); });
+}
+
 void LoopServer::Beat()
 {
     const Steady::time_point now = Steady::now();
@@ -227,17 +232,27 @@ std::uint64_t LoopServer::Heartbeats()
 
 // --- TestClient ---
 
-TestClient::TestClient(std::uint16_t port)
+TestClient::TestClient(std::uint16_t port, bool ipv6)
 {
-    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    fd_ = ::socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd_ < 0) {
         return;
     }
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+    int connected = -1;
+    if (ipv6) {
+        sockaddr_in6 address{};
+        address.sin6_family = AF_INET6;
+        address.sin6_port = htons(port);
+        address.sin6_addr = in6addr_loopback;
+        connected = ::connect(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    } else {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(port);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        connected = ::connect(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    }
+    if (connected != 0) {
         ::close(fd_);
         fd_ = -1;
     }
@@ -323,11 +338,10 @@ bool TestClient::ClosedWithin(std::chrono::milliseconds timeout)
 {
     const Steady::time_point deadline = Steady::now() + timeout;
     while (fd_ >= 0) {
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Steady::now());
-        if (left.count() <= 0) {
-            return false;
-        }
+        // Polled at least once, however short the timeout.
+        const auto left = std::max(
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Steady::now()),
+            std::chrono::milliseconds(0));
         pollfd p{fd_, POLLIN, 0};
         if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) {
             return false;

@@ -57,6 +57,8 @@ public:
     static nut::ServerOptions Options();
 
     std::uint16_t Port() const { return port_; }
+    // Stops the server (its listeners and connections), the loop goes on.
+    void StopServer();
     // Runs `fn` on the loop's thread and waits for it: the only way the
     // tests touch the snapshots or the server once it runs.
     void OnLoop(const std::function<void()>& fn);
@@ -84,11 +86,11 @@ private:
     std::thread thread_;
 };
 
-// A blocking TCP client of 127.0.0.1.
+// A blocking TCP client of 127.0.0.1 (or ::1).
 class TestClient
 {
 public:
-    explicit TestClient(std::uint16_t port);
+    explicit TestClient(std::uint16_t port, bool ipv6 = false);
     ~TestClient();
     TestClient(const TestClient&) = delete;
     TestClient& operator=(const TestClient&) = delete;
