@@ -116,7 +116,9 @@ site::UpsSnapshot Ups(const std::string& name, const std::string& description,
 std::vector<nut::User> TestUsers()
 {
     return {{"monuser", "secret", nut::Role::Secondary},
-            {"admin", "s3cret admin", nut::Role::Primary}};
+            {"admin", "adm1n", nut::Role::Primary},
+            // Only clients that quote it can give this one (upsmon does not).
+            {"spaced", "two words", nut::Role::Secondary}};
 }
 
 // --- LoopServer ---
@@ -367,7 +369,7 @@ std::vector<std::string> Lines(const std::string& text)
     return lines;
 }
 
-std::vector<std::string> Run::OutLines() const
+std::vector<std::string> ProgramRun::OutLines() const
 {
     return Lines(out);
 }
@@ -398,9 +400,9 @@ int StatusOf(int wait_status)
 
 } // namespace
 
-Run RunProgram(const std::vector<std::string>& program, std::chrono::milliseconds timeout)
+ProgramRun RunProgram(const std::vector<std::string>& program, std::chrono::milliseconds timeout)
 {
-    Run run;
+    ProgramRun run;
     int out[2];
     int err[2];
     if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) {
@@ -535,7 +537,7 @@ std::string Runnable(const std::vector<std::string>& candidates,
         }
         std::vector<std::string> args{path};
         args.insert(args.end(), probe_args.begin(), probe_args.end());
-        const Run run = RunProgram(args, std::chrono::seconds(20));
+        const ProgramRun run = RunProgram(args, std::chrono::seconds(20));
         if (run.status == 0 && (run.out + run.err).find("Network UPS Tools") != std::string::npos) {
             return path;
         }

@@ -118,7 +118,7 @@ private:
 };
 
 // A program's run to its end.
-struct Run {
+struct ProgramRun {
     int status = -1; // exit status; 128 + signal; -1 when it did not end in time (then killed)
     std::string out;
     std::string err;
@@ -127,8 +127,8 @@ struct Run {
 
 // Runs a program to its end with its output captured (killed after
 // `timeout`).  `args[0]` is the program's path.
-Run RunProgram(const std::vector<std::string>& args,
-               std::chrono::milliseconds timeout = std::chrono::seconds(30));
+ProgramRun RunProgram(const std::vector<std::string>& args,
+                      std::chrono::milliseconds timeout = std::chrono::seconds(30));
 
 // A long-running program with its standard output and error going to
 // files, optionally as another user (the tests run upsmon as an

@@ -333,7 +333,7 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         RequestRow{"SetVar", {}, "SET VAR ups1 battery.charge \"50\"", {"ERR READONLY"}},
         RequestRow{"SetVarLoggedIn",
-                   {"USERNAME admin", "PASSWORD \"s3cret admin\"", "LOGIN ups1"},
+                   {"USERNAME admin", "PASSWORD adm1n", "LOGIN ups1"},
                    "SET VAR ups1 ups.status \"OB\"",
                    {"ERR READONLY"}},
         RequestRow{"SetUnknownVariable",
@@ -370,15 +370,19 @@ INSTANTIATE_TEST_SUITE_P(
             "LoginWithoutPassword", {"USERNAME monuser"}, "LOGIN ups1", {"ERR PASSWORD-REQUIRED"}},
         RequestRow{"Login", {"USERNAME monuser", "PASSWORD secret"}, "LOGIN ups1", {"OK"}},
         RequestRow{"LoginPasswordWithSpace",
-                   {"USERNAME admin", "PASSWORD \"s3cret admin\""},
+                   {"USERNAME spaced", "PASSWORD \"two words\""},
                    "LOGIN ups1",
                    {"OK"}},
         RequestRow{"LoginWrongPassword",
                    {"USERNAME monuser", "PASSWORD Secret"},
                    "LOGIN ups1",
                    {"ERR ACCESS-DENIED"}},
+        RequestRow{"PasswordWithSpaceUnquoted",
+                   {"USERNAME spaced"},
+                   "PASSWORD two words",
+                   {"ERR INVALID-ARGUMENT"}},
         RequestRow{"LoginAnotherUsersPassword",
-                   {"USERNAME monuser", "PASSWORD \"s3cret admin\""},
+                   {"USERNAME monuser", "PASSWORD adm1n"},
                    "LOGIN ups1",
                    {"ERR ACCESS-DENIED"}},
         RequestRow{"LoginUnknownUser",
@@ -400,11 +404,11 @@ INSTANTIATE_TEST_SUITE_P(
                    "LOGIN",
                    {"ERR INVALID-ARGUMENT"}},
         RequestRow{"Primary",
-                   {"USERNAME admin", "PASSWORD \"s3cret admin\""},
+                   {"USERNAME admin", "PASSWORD adm1n"},
                    "PRIMARY ups1",
                    {"OK PRIMARY-GRANTED"}},
         RequestRow{"MasterOldName",
-                   {"USERNAME admin", "PASSWORD \"s3cret admin\""},
+                   {"USERNAME admin", "PASSWORD adm1n"},
                    "MASTER ups1",
                    {"OK MASTER-GRANTED"}},
         RequestRow{"PrimaryAsSecondary",
@@ -417,46 +421,42 @@ INSTANTIATE_TEST_SUITE_P(
                    {"ERR ACCESS-DENIED"}},
         RequestRow{"PrimaryWithoutCredentials", {}, "PRIMARY ups1", {"ERR USERNAME-REQUIRED"}},
         RequestRow{"PrimaryUnknownUps",
-                   {"USERNAME admin", "PASSWORD \"s3cret admin\""},
+                   {"USERNAME admin", "PASSWORD adm1n"},
                    "PRIMARY nope",
                    {"ERR UNKNOWN-UPS"}},
         RequestRow{"Fsd",
-                   {"USERNAME admin", "PASSWORD \"s3cret admin\"", "LOGIN ups1", "PRIMARY ups1"},
+                   {"USERNAME admin", "PASSWORD adm1n", "LOGIN ups1", "PRIMARY ups1"},
                    "FSD ups1",
                    {"OK FSD-SET"}},
         RequestRow{"FsdShowsInStatus",
-                   {"USERNAME admin", "PASSWORD \"s3cret admin\"", "LOGIN ups1", "PRIMARY ups1",
-                    "FSD ups1"},
+                   {"USERNAME admin", "PASSWORD adm1n", "LOGIN ups1", "PRIMARY ups1", "FSD ups1"},
                    "GET VAR ups1 ups.status",
                    {"VAR ups1 ups.status \"OL FSD\""}},
         RequestRow{"FsdOnlyOnItsUps",
-                   {"USERNAME admin", "PASSWORD \"s3cret admin\"", "LOGIN ups1", "PRIMARY ups1",
-                    "FSD ups1"},
+                   {"USERNAME admin", "PASSWORD adm1n", "LOGIN ups1", "PRIMARY ups1", "FSD ups1"},
                    "GET VAR ups2 ups.status",
                    {"VAR ups2 ups.status \"OL BYPASS ALARM\""}},
         RequestRow{"FsdWithoutPrimary",
-                   {"USERNAME admin", "PASSWORD \"s3cret admin\"", "LOGIN ups1"},
+                   {"USERNAME admin", "PASSWORD adm1n", "LOGIN ups1"},
                    "FSD ups1",
                    {"ERR ACCESS-DENIED"}},
         RequestRow{"FsdWithoutLogin",
-                   {"USERNAME admin", "PASSWORD \"s3cret admin\"", "PRIMARY ups1"},
+                   {"USERNAME admin", "PASSWORD adm1n", "PRIMARY ups1"},
                    "FSD ups1",
                    {"ERR ACCESS-DENIED"}},
-        RequestRow{"FsdOnAnotherUps",
-                   {"USERNAME admin", "PASSWORD \"s3cret admin\"", "LOGIN ups1", "PRIMARY ups1",
-                    "PRIMARY ups2"},
-                   "FSD ups2",
-                   {"ERR ACCESS-DENIED"}},
+        RequestRow{
+            "FsdOnAnotherUps",
+            {"USERNAME admin", "PASSWORD adm1n", "LOGIN ups1", "PRIMARY ups1", "PRIMARY ups2"},
+            "FSD ups2",
+            {"ERR ACCESS-DENIED"}},
         RequestRow{"FsdAsSecondary",
                    {"USERNAME monuser", "PASSWORD secret", "LOGIN ups1"},
                    "FSD ups1",
                    {"ERR ACCESS-DENIED"}},
         RequestRow{
             "FsdWithoutCredentials", {"USERNAME admin"}, "FSD ups1", {"ERR PASSWORD-REQUIRED"}},
-        RequestRow{"FsdUnknownUps",
-                   {"USERNAME admin", "PASSWORD \"s3cret admin\""},
-                   "FSD nope",
-                   {"ERR UNKNOWN-UPS"}},
+        RequestRow{
+            "FsdUnknownUps", {"USERNAME admin", "PASSWORD adm1n"}, "FSD nope", {"ERR UNKNOWN-UPS"}},
         RequestRow{"Logout", {}, "LOGOUT", {"OK Goodbye"}}),
     RowName());
 
@@ -551,7 +551,7 @@ TEST(Hub, CountsAndListsTheClientsOfEachUpsInLoginOrder)
     Site site;
     LoggedIn a(site, "192.0.2.1", "monuser", "secret", "ups1");
     LoggedIn b(site, "192.0.2.2", "monuser", "secret", "ups2");
-    LoggedIn c(site, "2001:db8::3", "admin", "s3cret admin", "ups1");
+    LoggedIn c(site, "2001:db8::3", "admin", "adm1n", "ups1");
     nut::Session anyone(*site.hub, "192.0.2.9");
     EXPECT_EQ(site.Ask(anyone, "GET NUMLOGINS ups1"), Lines{"NUMLOGINS ups1 2"});
     EXPECT_EQ(site.Ask(anyone, "LIST CLIENT ups1"),
@@ -572,8 +572,7 @@ TEST(Hub, CountsAndListsTheClientsOfEachUpsInLoginOrder)
 TEST(Hub, ForcedShutdownShowsToEveryoneUntilTheLastClientOfTheUpsHasGone)
 {
     Site site;
-    auto primary =
-        std::make_unique<LoggedIn>(site, "192.0.2.1", "admin", "s3cret admin", "ups1", true);
+    auto primary = std::make_unique<LoggedIn>(site, "192.0.2.1", "admin", "adm1n", "ups1", true);
     auto secondary = std::make_unique<LoggedIn>(site, "192.0.2.2", "monuser", "secret", "ups1");
     LoggedIn elsewhere(site, "192.0.2.3", "monuser", "secret", "ups2");
     nut::Session anyone(*site.hub, "192.0.2.9");
