@@ -2,8 +2,9 @@
 // 127.0.0.1 and a free port: upsc lists the UPSes and shows what the
 // catalogue makes of each record, sees new rounds and stale data; upsmon
 // logs in as a secondary, sees the UPS go on battery and shuts the machine
-// down (its shutdown command writes a file) on low battery, and as a
-// primary sets the forced shutdown its secondaries follow.
+// down (its shutdown command writes a file) on low battery or when the UPS
+// on battery goes stale, and as a primary sets the forced shutdown its
+// secondaries follow.
 #include <gtest/gtest.h>
 
 #include <pwd.h>
@@ -325,6 +326,20 @@ TEST_F(RealUpsmon, SecondaryLogsInSeesOnBatteryAndShutsDownOnLowBattery)
     EXPECT_TRUE(nuttest::WaitFor([&] { return upsmon.ShutDown(); }, 30s)) << upsmon.Output();
     EXPECT_TRUE(Contains(upsmon.Notified(), "LOWBATT ups1@")) << upsmon.Notified();
     EXPECT_TRUE(Contains(upsmon.Notified(), "SHUTDOWN")) << upsmon.Notified();
+}
+
+TEST_F(RealUpsmon, SecondaryTakesAUpsOnBatteryWhoseDataWentStaleAsCritical)
+{
+    // ups3 may be a second old at most; its rounds stop while on battery.
+    Round("ups3", nuttest::OnBattery(false));
+    Upsmon upsmon(At("ups3") + " 1 monuser secret secondary", 1);
+    ASSERT_TRUE(nuttest::WaitFor([&] { return server_->Logins("ups3") == 1; }, 20s))
+        << upsmon.Output();
+    EXPECT_TRUE(nuttest::WaitFor([&] { return Contains(upsmon.Notified(), "ONBATT ups3@"); }, 20s))
+        << upsmon.Output();
+    EXPECT_TRUE(nuttest::WaitFor([&] { return upsmon.ShutDown(); }, 30s)) << upsmon.Output();
+    EXPECT_TRUE(Contains(upsmon.Output(), "Data stale")) << upsmon.Output();
+    EXPECT_TRUE(Contains(upsmon.Notified(), "COMMBAD ups3@")) << upsmon.Notified();
 }
 
 TEST_F(RealUpsmon, PrimarysForcedShutdownReachesItsSecondaryAndClearsWhenBothHaveGone)
