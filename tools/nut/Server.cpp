@@ -74,6 +74,7 @@ struct ServerCore : std::enable_shared_from_this<ServerCore> {
     std::vector<std::unique_ptr<Listener>> listeners;
     std::unordered_set<Connection*> connections;
     ServerCounters counters;
+    bool started = false;
     bool stopped = false;
     std::uint64_t refusals_unlogged = 0;
     Clock::time_point refusal_logged{};
@@ -392,6 +393,9 @@ Server::~Server()
 void Server::Start()
 {
     ServerCore& core = *impl_;
+    if (core.started) {
+        throw std::logic_error("nut::Server::Start called twice");
+    }
     std::vector<std::unique_ptr<Listener>> opened;
     for (const ListenAddress& address : core.options.listen) {
         auto listener = std::make_unique<Listener>(core.io, address);
@@ -419,7 +423,7 @@ void Server::Start()
         }
         opened.push_back(std::move(listener));
     }
-    core.stopped = false;
+    core.started = true;
     for (auto& listener : opened) {
         error_code ec;
         const std::uint16_t port = listener->acceptor.local_endpoint(ec).port();

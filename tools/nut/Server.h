@@ -73,7 +73,7 @@ void LogToStderr(const std::string& line);
 class Server
 {
 public:
-    // `ups` must outlive the server.
+    // `io` and `ups` must outlive the server.
     Server(boost::asio::io_context& io, const SnapshotSource& ups, ServerOptions options,
            LogSink log = LogToStderr);
     // Closes the listeners and every connection.
@@ -83,7 +83,7 @@ public:
 
     // Opens every listener, or none: throws ListenError naming the address
     // that failed ("cannot listen on 127.0.0.1:3493: Address already in
-    // use").  Logs one line per listener opened.
+    // use").  Logs one line per listener opened.  Once per server.
     void Start();
     // Closes the listeners and every connection; the io_context finishes
     // their handlers.
