@@ -9,6 +9,9 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     crossbuild-essential-mipsel qemu-user
     valgrind
+    # The real upsc and upsmon for the UPS network protocol server's tests:
+    # the client package only, never nut-server or any driver.
+    nut-client
     clang libclang-rt-14-dev llvm clang-format
     python3
     libsnmp-dev snmpd snmp snmptrapd

@@ -14,65 +14,23 @@
 
 #include "Catalogue.h"
 #include "CatalogueMarkdown.h"
+#include "catalogue/TestRecord.h"
 #include "support/ParamNames.h"
 
 namespace
 {
 
 using namespace catalogue;
+using Record = catalogue::TestRecord;
 
-// A record built field by field, as the decoders would leave it.
-class Record
+std::string Join(const std::vector<std::string>& words)
 {
-public:
-    Record() { std::memset(bytes_, 0, sizeof bytes_); }
-
-    Record& Set(const char* name, double value)
-    {
-        const RecordField* field = FindRecordField(name);
-        EXPECT_NE(field, nullptr) << name;
-        if (field == nullptr) {
-            return *this;
-        }
-        unsigned char* p = bytes_ + field->offset;
-        switch (field->type) {
-        case FieldType::Int32: {
-            const auto v = static_cast<std::int32_t>(value);
-            std::memcpy(p, &v, sizeof v);
-            break;
-        }
-        case FieldType::Float32: {
-            const auto v = static_cast<float>(value);
-            std::memcpy(p, &v, sizeof v);
-            break;
-        }
-        case FieldType::Int8:
-            *p = static_cast<unsigned char>(static_cast<int>(value));
-            break;
-        default:
-            ADD_FAILURE() << name << " is not numeric";
-        }
-        return *this;
+    std::string text;
+    for (const std::string& word : words) {
+        text += (text.empty() ? "" : " ") + word;
     }
-    Record& Text(const char* name, const std::string& text)
-    {
-        const RecordField* field = FindRecordField(name);
-        std::memcpy(bytes_ + field->offset, text.data(), std::min<std::size_t>(text.size(), 16));
-        return *this;
-    }
-    // Every status flag "not reported", as after an empty STA reply but flag 0.
-    Record& FlagsNotReported()
-    {
-        for (const AlarmMeaning& alarm : kAlarmMeanings) {
-            bytes_[alarm.alarm->offset] = 255;
-        }
-        return *this;
-    }
-    const unsigned char* data() const { return bytes_; }
-
-private:
-    unsigned char bytes_[kRecordSize];
-};
+    return text;
+}
 
 std::map<std::string, std::string> TextsOf(const Record& record)
 {
@@ -131,6 +89,20 @@ TEST(Catalogue, NamesAreUniqueAndOfTheProtocolsForm)
         EXPECT_TRUE(std::regex_match(q.nut, nut)) << q.nut;
         EXPECT_NE(std::strlen(q.description), 0U) << q.nut;
     }
+}
+
+TEST(Catalogue, RoundValuesAreNamedApartFromTheRecordsValues)
+{
+    const std::regex nut("experimental(\\.[a-z]+)+");
+    for (const RoundQuantity& q : RoundQuantities()) {
+        SCOPED_TRACE(q.nut);
+        EXPECT_TRUE(std::regex_match(q.nut, nut));
+        EXPECT_EQ(FindQuantity(q.nut), nullptr) << "also a value of the record";
+        EXPECT_EQ(FindRoundQuantity(q.nut), &q);
+        EXPECT_TRUE(std::regex_match(q.type, std::regex("NUMBER|STRING:[1-9][0-9]*")));
+        EXPECT_NE(std::strlen(q.description), 0U);
+    }
+    EXPECT_EQ(FindRoundQuantity("ups.status"), nullptr);
 }
 
 TEST(Catalogue, MetricsFollowPrometheusNamingWithTheirBaseUnit)
@@ -249,6 +221,17 @@ INSTANTIATE_TEST_SUITE_P(
         StatusRow{"UnknownSource", {}, 42, "OL"}),
     RowName());
 
+TEST(Status, ForcedShutdownAddsFsdInItsPlace)
+{
+    Record record;
+    record.Set("InptFail", 1).Set("ShtdwnImmnnt", 1).Set("OutptOvrCrrent", 1);
+    EXPECT_EQ(Join(StatusTokens(record.data(), true)), "OB LB FSD OVER ALARM");
+    record.Set("ShttngDwn", 1);
+    EXPECT_EQ(Join(StatusTokens(record.data(), true)), "OB LB FSD OVER ALARM") << "FSD once";
+    EXPECT_EQ(Join(StatusTokens(Record().data(), true)), "OL FSD");
+    EXPECT_EQ(Join(StatusTokens(Record().data())), "OL");
+}
+
 TEST(Status, FlagsNotReportedRaiseNothing)
 {
     Record record;
@@ -339,6 +322,37 @@ INSTANTIATE_TEST_SUITE_P(Counts, LineCount,
                                          LinesRow{"Three", 3, 3}, LinesRow{"Zero", 0, 1},
                                          LinesRow{"Negative", -1, 1}, LinesRow{"Four", 4, 1}),
                          RowName());
+
+TEST(ProtocolType, NumbersAndTextsWithTheirLongestLength)
+{
+    EXPECT_EQ(ProtocolType(*FindQuantity("battery.voltage")), "NUMBER");
+    EXPECT_EQ(ProtocolType(*FindQuantity("ups.load")), "NUMBER");
+    EXPECT_EQ(ProtocolType(*FindQuantity("ups.realpower")), "NUMBER");
+    EXPECT_EQ(ProtocolType(*FindQuantity("device.model")), "STRING:16");
+    EXPECT_EQ(ProtocolType(*FindQuantity("device.type")), "STRING:3");
+    EXPECT_EQ(ProtocolType(*FindQuantity("experimental.output.source")), "STRING:13");
+}
+
+TEST(ProtocolType, EveryTextFitsItsLength)
+{
+    // The longest texts: every alarm active, every text field full.
+    Record record;
+    for (const AlarmMeaning& alarm : kAlarmMeanings) {
+        record.Set(alarm.field, 1);
+    }
+    record.Text("UpsMnu", std::string(16, 'M'))
+        .Text("UpsMod", std::string(16, 'D'))
+        .Text("UpsVer", std::string(16, 'V'))
+        .Set("OutptSrc", 5);
+    for (const Value& value : Values(record.data())) {
+        SCOPED_TRACE(value.quantity->nut);
+        const std::string type = ProtocolType(*value.quantity);
+        EXPECT_EQ(value.numeric, type == "NUMBER");
+        if (!value.numeric) {
+            EXPECT_LE(value.text.size(), std::stoul(type.substr(std::strlen("STRING:"))));
+        }
+    }
+}
 
 TEST(FormatNumber, FixedDecimalsAndNoNegativeZero)
 {

@@ -357,9 +357,21 @@ std::string FormatNumber(double value, int decimals)
     return text;
 }
 
-std::vector<std::string> StatusTokens(const unsigned char* record)
+namespace
+{
+
+// The order of the ups.status tokens.
+const char* const kStatusOrder[] = {"OL",    "OB",  "LB",  "BYPASS", "TRIM",
+                                    "BOOST", "OFF", "FSD", "OVER",   "ALARM"};
+
+} // namespace
+
+std::vector<std::string> StatusTokens(const unsigned char* record, bool forced_shutdown)
 {
     std::vector<std::string> raised;
+    if (forced_shutdown) {
+        raised.emplace_back("FSD");
+    }
     bool any_alarm = false;
     for (const AlarmMeaning& alarm : kAlarmMeanings) {
         if (StateOf(record, alarm) == AlarmState::Active) {
@@ -387,8 +399,7 @@ std::vector<std::string> StatusTokens(const unsigned char* record)
         raised.emplace_back("ALARM");
     }
     std::vector<std::string> tokens;
-    for (const char* token :
-         {"OL", "OB", "LB", "BYPASS", "TRIM", "BOOST", "OFF", "FSD", "OVER", "ALARM"}) {
+    for (const char* token : kStatusOrder) {
         if (std::find(raised.begin(), raised.end(), token) != raised.end()) {
             tokens.emplace_back(token);
         }
@@ -470,6 +481,73 @@ std::vector<Value> Values(const unsigned char* record)
         }
     }
     return values;
+}
+
+std::string ProtocolType(const Quantity& q)
+{
+    std::size_t longest = 0;
+    switch (q.derivation) {
+    case D::Field:
+    case D::SumOverLines:
+    case D::MaxOverLines:
+        return "NUMBER";
+    case D::Text:
+        longest = Field(q.field).width;
+        break;
+    case D::Status:
+        // Every token, though OL and OB, say, never come together.
+        for (const char* token : kStatusOrder) {
+            longest += std::strlen(token) + 1;
+        }
+        longest -= 1;
+        break;
+    case D::Alarms:
+        for (const AlarmMeaning& alarm : kAlarmMeanings) {
+            longest += std::strlen(alarm.gloss) + 2;
+        }
+        longest -= 2;
+        break;
+    case D::OutputSource:
+        for (const OutputSource& source : kOutputSources) {
+            longest = std::max(longest, std::strlen(source.name));
+        }
+        break;
+    case D::Constant:
+        longest = std::strlen(q.field);
+        break;
+    }
+    return "STRING:" + std::to_string(longest);
+}
+
+namespace
+{
+
+// clang-format off
+const RoundQuantity kRoundQuantities[] = {
+    {"experimental.data.age", RoundDerivation::Age, "s", "NUMBER", "ups_data_age_seconds",
+     "Seconds since the last completed round"},
+    {"experimental.data.time", RoundDerivation::Time, "", "STRING:20", "ups_data_timestamp_seconds",
+     "Time of the last completed round (UTC)"},
+    {"experimental.line.state", RoundDerivation::LineState, "", "STRING:8", nullptr,
+     "State of the line to the UPS (starting, up, failing, silent, lost)"},
+};
+// clang-format on
+
+} // namespace
+
+Table<RoundQuantity> RoundQuantities()
+{
+    return {kRoundQuantities, sizeof(kRoundQuantities) / sizeof(kRoundQuantities[0])};
+}
+
+const RoundQuantity* FindRoundQuantity(const std::string& nut)
+{
+    for (const RoundQuantity& quantity : kRoundQuantities) {
+        if (nut == quantity.nut) {
+            return &quantity;
+        }
+    }
+    return nullptr;
 }
 
 } // namespace catalogue

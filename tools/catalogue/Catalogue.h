@@ -105,6 +105,10 @@ struct Quantity {
 Table<Quantity> Quantities();
 const Quantity* FindQuantity(const std::string& nut);
 
+// The protocol's GET TYPE of a value: "NUMBER", or "STRING:n" with n the
+// most characters its text can have.
+std::string ProtocolType(const Quantity& quantity);
+
 // One exported value of one record.
 struct Value {
     const Quantity* quantity = nullptr;
@@ -125,12 +129,37 @@ std::vector<Value> Values(const unsigned char* record);
 bool ValueOf(const unsigned char* record, const Quantity& quantity, Value& value);
 
 // ups.status tokens, in a fixed order: OL or OB, LB, BYPASS, TRIM, BOOST,
-// OFF, FSD, OVER, ALARM.
-std::vector<std::string> StatusTokens(const unsigned char* record);
+// OFF, FSD, OVER, ALARM.  `forced_shutdown` adds FSD whatever the flags say:
+// a server's forced-shutdown mark, set by a client (the protocol's FSD).
+std::vector<std::string> StatusTokens(const unsigned char* record, bool forced_shutdown = false);
 // The glosses of the active alarms, in table order.
 std::vector<std::string> ActiveAlarmGlosses(const unsigned char* record);
 
 // The number written as the protocol writes it: fixed, `decimals` digits.
 std::string FormatNumber(double value, int decimals);
+
+// --- Values of the round and of the line ---
+
+// What the site monitor knows of the data rather than of the UPS: how old
+// the last completed round is, when it completed, how the line is.  Servers
+// answer these while the record's values are stale, so that clients can
+// tell fresh data from stale.
+enum class RoundDerivation {
+    Age,       // seconds since the last completed round
+    Time,      // the host's clock when it completed, UTC, ISO 8601
+    LineState, // starting, up, failing, silent or lost
+};
+
+struct RoundQuantity {
+    const char* nut;            // the protocol's variable name
+    RoundDerivation derivation; //
+    const char* unit;           // "s" or "" (none)
+    const char* type;           // the protocol's GET TYPE
+    const char* metric;         // Prometheus metric, or nullptr
+    const char* description;    // one line for people (GET DESC)
+};
+
+Table<RoundQuantity> RoundQuantities();
+const RoundQuantity* FindRoundQuantity(const std::string& nut);
 
 } // namespace catalogue

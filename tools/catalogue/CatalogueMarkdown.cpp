@@ -65,10 +65,11 @@ std::string Markdown()
            "line-count field (`InptLines`, `OutptLines`, `BypssLines`) is at least n;\n"
            "a count outside 1..3 counts as 1. Protocol values are written with the\n"
            "decimals given. Prometheus metrics carry the labels `ups` and, per line,\n"
-           "`line`; percentages become ratios (× 0.01).\n\n"
-           "| Variable | Unit | From the record | Line | Decimals | Prometheus | Home Assistant "
-           "class | Description |\n"
-           "|---|---|---|---|---|---|---|---|\n";
+           "`line`; percentages become ratios (× 0.01). The type is the protocol's\n"
+           "`GET TYPE`: a number, or a string of at most n characters.\n\n"
+           "| Variable | Unit | From the record | Line | Decimals | Type | Prometheus | Home "
+           "Assistant class | Description |\n"
+           "|---|---|---|---|---|---|---|---|---|\n";
     for (const Quantity& q : Quantities()) {
         std::string scratch;
         out << "| `" << q.nut << "` | " << q.unit << " | " << DerivationText(q, scratch) << " | "
@@ -77,9 +78,21 @@ std::string Markdown()
                         q.derivation == Derivation::MaxOverLines
                     ? std::to_string(q.decimals)
                     : std::string())
-            << " | " << (q.metric != nullptr ? "`" + std::string(q.metric) + "`" : std::string())
+            << " | " << ProtocolType(q) << " | "
+            << (q.metric != nullptr ? "`" + std::string(q.metric) + "`" : std::string())
             << (q.metric != nullptr && q.metric_factor != 1 ? " (× 0.01)" : "") << " | "
             << Or(q.ha_class) << " | " << q.description << " |\n";
+    }
+
+    out << "\n## Values of the round and of the line\n\n"
+           "Not from the record: how old the data is and how the line is. The servers\n"
+           "answer these while the record's values are stale (older than the UPS's\n"
+           "staleness limit), so that clients can tell fresh data from stale.\n\n"
+           "| Variable | Unit | Type | Prometheus | Description |\n|---|---|---|---|---|\n";
+    for (const RoundQuantity& q : RoundQuantities()) {
+        out << "| `" << q.nut << "` | " << q.unit << " | " << q.type << " | "
+            << (q.metric != nullptr ? "`" + std::string(q.metric) + "`" : std::string()) << " | "
+            << q.description << " |\n";
     }
 
     out << "\n## ups.status\n\n"
@@ -92,7 +105,8 @@ std::string Markdown()
            "| TRIM | `OutptSrc` is reducer |\n"
            "| BOOST | `OutptSrc` is booster |\n"
            "| OFF | `OutptOff` or `UpsOff` active, or `OutptSrc` is none |\n"
-           "| FSD | `ShttngDwn` active (the UPS is shutting down) |\n"
+           "| FSD | `ShttngDwn` active (the UPS is shutting down), or a client's forced "
+           "shutdown (the protocol's `FSD`, see docs/NUT.md) |\n"
            "| OVER | `OutptOvrCrrent` active |\n"
            "| ALARM | any of the fifteen alarms active |\n\n"
            "A flag is active when its byte is 1; 255 means the UPS did not report it.\n";
