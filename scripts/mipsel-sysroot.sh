@@ -15,6 +15,7 @@ packages=(
     libboost1.74-dev
     libboost-program-options1.74-dev libboost-program-options1.74.0
     libbenchmark-dev libbenchmark1debian
+    libsqlite3-dev libsqlite3-0
 )
 
 stamp="$sysroot/.packages"
