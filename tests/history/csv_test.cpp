@@ -212,6 +212,11 @@ struct QuoteRow {
     const char* field;
 };
 
+void PrintTo(const QuoteRow& row, std::ostream* os)
+{
+    *os << row.name;
+}
+
 class QuoteTest : public ::testing::TestWithParam<QuoteRow>
 {
 };

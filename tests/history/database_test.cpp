@@ -183,6 +183,11 @@ struct ProbeRow {
     FileKind kind;
 };
 
+void PrintTo(const ProbeRow& row, std::ostream* os)
+{
+    *os << row.name;
+}
+
 class ProbeTest : public ::testing::TestWithParam<ProbeRow>
 {
 };

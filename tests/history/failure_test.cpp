@@ -186,6 +186,11 @@ struct OpenFailureRow {
     const char* reason;
 };
 
+void PrintTo(const OpenFailureRow& row, std::ostream* os)
+{
+    *os << row.name;
+}
+
 class OpenFailureTest : public ::testing::TestWithParam<OpenFailureRow>
 {
 };

@@ -111,6 +111,11 @@ struct FilterRow {
     const char* expected;
 };
 
+void PrintTo(const FilterRow& row, std::ostream* os)
+{
+    *os << row.name;
+}
+
 Filter Make(std::string ups, std::optional<Clock::duration> since,
             std::optional<Clock::duration> until, Order order, std::size_t limit)
 {

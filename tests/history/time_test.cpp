@@ -58,6 +58,11 @@ struct FormatRow {
     const char* text;
 };
 
+void PrintTo(const FormatRow& row, std::ostream* os)
+{
+    *os << row.name;
+}
+
 class FormatTest : public ::testing::TestWithParam<FormatRow>
 {
 };
@@ -101,6 +106,11 @@ struct ParseRow {
     Clock::time_point time; // when ok
     const char* why;        // when not
 };
+
+void PrintTo(const ParseRow& row, std::ostream* os)
+{
+    *os << row.name;
+}
 
 class ParseTest : public ::testing::TestWithParam<ParseRow>
 {
@@ -173,6 +183,11 @@ struct StampRow {
     unsigned char stamp[7];
     const char* text;
 };
+
+void PrintTo(const StampRow& row, std::ostream* os)
+{
+    *os << row.name;
+}
 
 class StampTest : public ::testing::TestWithParam<StampRow>
 {

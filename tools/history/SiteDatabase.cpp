@@ -161,6 +161,9 @@ private:
             if (!error.empty()) {
                 error_ = error;
             }
+            // A writer faster than the copying asks again at every commit;
+            // one run in a while catches up with all of it.
+            wake_.wait_for(lock, std::chrono::milliseconds(100), [this] { return stop_; });
         }
     }
 
