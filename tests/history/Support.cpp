@@ -83,9 +83,18 @@ ScratchDir::ScratchDir()
 
 ScratchDir::~ScratchDir()
 {
+    // Directories a test made read-only are opened up again first, or
+    // their files could not be removed.
     std::error_code ignored;
     std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
                                  std::filesystem::perm_options::add, ignored);
+    for (auto it = std::filesystem::recursive_directory_iterator(path_, ignored);
+         it != std::filesystem::recursive_directory_iterator(); it.increment(ignored)) {
+        if (it->is_directory(ignored)) {
+            std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all,
+                                         std::filesystem::perm_options::add, ignored);
+        }
+    }
     std::filesystem::remove_all(path_, ignored);
 }
 
