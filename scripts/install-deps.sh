@@ -7,6 +7,7 @@ packages=(
     build-essential cmake ninja-build pkg-config file
     libboost-dev libboost-program-options-dev libjsoncpp-dev
     libgtest-dev libgmock-dev libbenchmark-dev
+    libsqlite3-dev sqlite3
     crossbuild-essential-mipsel qemu-user
     valgrind
     # The real upsc and upsmon for the UPS network protocol server's tests:
