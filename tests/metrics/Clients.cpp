@@ -61,7 +61,9 @@ HttpConnection::~HttpConnection()
 HttpReply HttpConnection::Request(const std::string& method, const std::string& target,
                                   unsigned version)
 {
-    http::request<http::empty_body> request(http::string_to_verb(method), target, version);
+    http::request<http::empty_body> request;
+    request.version(version);
+    request.target(target);
     request.method_string(method);
     request.set(http::field::host, "127.0.0.1");
     request.set(http::field::user_agent, "metrics-test");
@@ -96,9 +98,12 @@ HttpReply Http(std::uint16_t port, const std::string& method, const std::string&
     return connection.Request(method, target, version);
 }
 
-RawClient::RawClient(std::uint16_t port)
+RawClient::RawClient(std::uint16_t port, int receive_buffer)
 {
     fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd_ >= 0 && receive_buffer > 0) {
+        ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &receive_buffer, sizeof receive_buffer);
+    }
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(port);

@@ -45,7 +45,8 @@ private:
 class RawClient
 {
 public:
-    explicit RawClient(std::uint16_t port);
+    // receive_buffer: SO_RCVBUF in bytes, 0 for the system's default.
+    explicit RawClient(std::uint16_t port, int receive_buffer = 0);
     ~RawClient();
     RawClient(const RawClient&) = delete;
     RawClient& operator=(const RawClient&) = delete;
