@@ -11,6 +11,7 @@ packages=(
     valgrind
     clang libclang-rt-14-dev llvm clang-format
     python3
+    prometheus
 )
 
 missing=()
@@ -25,4 +26,9 @@ if [ ${#missing[@]} -gt 0 ]; then
     echo "installing: ${missing[*]}"
     $sudo apt-get update -qq
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+    # Where systemd runs, Debian's prometheus package starts a server of its
+    # own (port 9090) on install; the tests start theirs, so stop that one.
+    if [[ " ${missing[*]} " == *" prometheus "* ]] && [ -d /run/systemd/system ]; then
+        $sudo systemctl disable --now prometheus.service >/dev/null 2>&1 || true
+    fi
 fi
