@@ -482,20 +482,22 @@ TEST_P(Numbers, ShortestTextThatReadsBack)
 
 INSTANTIATE_TEST_SUITE_P(
     Values, Numbers,
-    testing::Values(NumberRow{"Whole", 7200, false, "7200"},
-                    NumberRow{"Ratio", 87 * 0.01, false, "0.87"},
-                    NumberRow{"SumRoundTrips", 0.1 + 0.2, false, "0.30000000000000004"},
-                    NumberRow{"NegativeZero", -0.0, false, "0"},
-                    NumberRow{"FloatNegativeZero", -0.0, true, "0"},
-                    NumberRow{"MostNegativeInt32", -2147483648.0, false, "-2147483648"},
-                    NumberRow{"Huge", 1e21, false, "1e+21"},
-                    NumberRow{"Tiny", 5e-324, false, "5e-324"},
-                    NumberRow{"FloatTenths", 271.2, true, "271.2"},
-                    NumberRow{"FloatLargest", 3.4028234663852886e38, true, "3.4028235e+38"},
-                    NumberRow{"NaN", std::numeric_limits<double>::quiet_NaN(), false, "NaN"},
-                    NumberRow{"FloatNaN", std::numeric_limits<double>::quiet_NaN(), true, "NaN"},
-                    NumberRow{"PlusInf", std::numeric_limits<double>::infinity(), false, "+Inf"},
-                    NumberRow{"MinusInf", -std::numeric_limits<double>::infinity(), true, "-Inf"}),
+    testing::Values(
+        NumberRow{"Whole", 7200, false, "7200"}, NumberRow{"Ratio", 87 * 0.01, false, "0.87"},
+        NumberRow{"SumRoundTrips", 0.1 + 0.2, false, "0.30000000000000004"},
+        NumberRow{"NegativeZero", -0.0, false, "0"},
+        NumberRow{"FloatNegativeZero", -0.0, true, "0"},
+        NumberRow{"MostNegativeInt32", -2147483648.0, false, "-2147483648"},
+        NumberRow{"PowerOfTen", 100000, false, "100000"}, NumberRow{"FloatWhole", 50, true, "50"},
+        NumberRow{"NegativeWhole", -16777215, false, "-16777215"},
+        NumberRow{"WholeBeyondTheShortWay", 1e15, false, "1e+15"},
+        NumberRow{"Huge", 1e21, false, "1e+21"}, NumberRow{"Tiny", 5e-324, false, "5e-324"},
+        NumberRow{"FloatTenths", 271.2, true, "271.2"},
+        NumberRow{"FloatLargest", 3.4028234663852886e38, true, "3.4028235e+38"},
+        NumberRow{"NaN", std::numeric_limits<double>::quiet_NaN(), false, "NaN"},
+        NumberRow{"FloatNaN", std::numeric_limits<double>::quiet_NaN(), true, "NaN"},
+        NumberRow{"PlusInf", std::numeric_limits<double>::infinity(), false, "+Inf"},
+        NumberRow{"MinusInf", -std::numeric_limits<double>::infinity(), true, "-Inf"}),
     RowName());
 
 TEST(Exposition, FloatFieldsReadBackAsTheRecordsFloat)

@@ -3,7 +3,9 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <initializer_list>
 #include <stdexcept>
+#include <utility>
 
 #include "Catalogue.h"
 #include "MetricFamilies.h"
@@ -108,7 +110,17 @@ void AppendInteger(std::string& out, std::uint64_t value)
 
 template <class Number> void AppendFloating(std::string& out, Number value)
 {
-    if (std::isnan(value)) {
+    // Whole numbers (most of what a UPS reports) the short way; the text is
+    // the same but for powers of ten, which read "100000" rather than
+    // "1e+05".
+    constexpr Number kExactWhole = Number(1 << 24); // exact in a float and a double
+    if (value > -kExactWhole && value < kExactWhole &&
+        value == Number(static_cast<std::int32_t>(value))) {
+        char text[16];
+        const std::to_chars_result end =
+            std::to_chars(text, text + sizeof text, static_cast<std::int32_t>(value));
+        out.append(text, end.ptr);
+    } else if (std::isnan(value)) {
         out += "NaN";
     } else if (std::isinf(value)) {
         out += value > 0 ? "+Inf" : "-Inf";
@@ -141,11 +153,24 @@ std::string_view TextField(const unsigned char* record, const RecordField& field
 }
 
 // name{ups="..."
-void OpenSample(std::string& out, const char* name, const std::string& labels)
+void OpenSample(std::string& out, std::string_view name, const std::string& labels)
 {
-    out += name;
-    out += '{';
-    out += labels;
+    out.append(name.data(), name.size());
+    out.append(labels);
+}
+
+// ,name="value"} for the label after the ups label; value escaped.
+std::string Tail(std::initializer_list<std::pair<const char*, const char*>> labels)
+{
+    std::string tail;
+    for (const auto& label : labels) {
+        tail += ',';
+        tail += label.first;
+        tail += "=\"";
+        AppendLabelValue(tail, label.second);
+        tail += '"';
+    }
+    return tail + "} ";
 }
 
 } // namespace
@@ -155,6 +180,16 @@ void AppendLabelValue(std::string& out, std::string_view value)
     const auto* p = reinterpret_cast<const unsigned char*>(value.data());
     const auto* const end = p + value.size();
     while (p < end) {
+        // A run of ASCII that needs no escape goes in one piece.
+        const unsigned char* run = p;
+        while (run < end && *run < 0x80 && *run != '\\' && *run != '"' && *run != '\n') {
+            ++run;
+        }
+        if (run != p) {
+            out.append(reinterpret_cast<const char*>(p), static_cast<std::size_t>(run - p));
+            p = run;
+            continue;
+        }
         const std::size_t n = Utf8Sequence(p, static_cast<std::size_t>(end - p));
         if (n == 0) {
             out += "\xEF\xBF\xBD";
@@ -188,8 +223,20 @@ MetricsText::MetricsText()
     : manufacturer_(&RequiredField("UpsMnu")), model_(&RequiredField("UpsMod")),
       firmware_(&RequiredField("UpsVer")), output_source_(&RequiredField("OutptSrc"))
 {
+    for (const catalogue::AlarmMeaning& alarm : catalogue::kAlarmMeanings) {
+        alarm_tails_.push_back(Tail({{"key", alarm.alarm->key},
+                                     {"alarm_id", alarm.alarm->alarm_id},
+                                     {"alarm", alarm.gloss}}));
+    }
+    for (const catalogue::OutputSource& source : catalogue::OutputSources()) {
+        source_tails_.push_back(Tail({{"source", source.name}}));
+    }
+    for (const site::LineState state : kLineStates) {
+        state_tails_.push_back(Tail({{"state", site::LineStateName(state)}}));
+    }
     for (const catalogue::MetricFamily& family : catalogue::MetricFamilies()) {
-        ValueFamily values{family.name, family.help, {}};
+        ValueFamily values{family.name, {}, {}};
+        AppendHeader(values.header, family.name, "gauge", family.help);
         for (const catalogue::Quantity& q : catalogue::Quantities()) {
             if (q.metric == nullptr || std::strcmp(q.metric, family.name) != 0) {
                 continue;
@@ -203,8 +250,9 @@ MetricsText::MetricsText()
             }
             int line_count = -1;
             if (q.line != 0 && q.lines != nullptr) {
+                const RecordField& lines = RequiredField(q.lines);
                 for (std::size_t i = 0; i < line_count_fields_.size(); ++i) {
-                    if (std::strcmp(line_count_fields_[i], q.lines) == 0) {
+                    if (line_count_fields_[i] == &lines) {
                         line_count = static_cast<int>(i);
                     }
                 }
@@ -213,10 +261,12 @@ MetricsText::MetricsText()
                         throw std::logic_error("too many line-count fields");
                     }
                     line_count = static_cast<int>(line_count_fields_.size());
-                    line_count_fields_.push_back(q.lines);
+                    line_count_fields_.push_back(&lines);
                 }
             }
-            values.series.push_back({field, line_count, q.line, q.factor * q.metric_factor});
+            const std::string line = std::to_string(q.line);
+            values.series.push_back({field, line_count, q.line, q.factor * q.metric_factor,
+                                     q.line != 0 ? Tail({{"line", line.c_str()}}) : "} "});
         }
         value_families_.push_back(std::move(values));
     }
@@ -237,12 +287,12 @@ void MetricsText::Write(const std::vector<const site::UpsSnapshot*>& ups,
         u.snapshot = ups[i];
         u.record = u.snapshot->last ? u.snapshot->last->record.data() : nullptr;
         u.fresh = !u.snapshot->Stale(now);
-        u.labels.assign("ups=\"");
+        u.labels.assign("{ups=\"");
         AppendLabelValue(u.labels, u.snapshot->name);
         u.labels += '"';
         if (u.fresh) {
             for (std::size_t c = 0; c < line_count_fields_.size(); ++c) {
-                u.lines_in_use[c] = catalogue::LinesInUse(u.record, line_count_fields_[c]);
+                u.lines_in_use[c] = catalogue::LinesInUse(u.record, *line_count_fields_[c]);
             }
         }
     }
@@ -286,7 +336,7 @@ void MetricsText::WriteUpsFamilies(std::string& out) const
                  "limit (its values are not exported then); else 0.");
     for (const UpsScratch* u = first; u != last; ++u) {
         OpenSample(out, "ups_data_stale", u->labels);
-        out += u->fresh ? "} 0\n" : "} 1\n";
+        out.append(u->fresh ? "} 0\n" : "} 1\n", 4);
     }
 
     AppendHeader(out, "ups_data_age_seconds", "gauge",
@@ -320,11 +370,10 @@ void MetricsText::WriteUpsFamilies(std::string& out) const
     AppendHeader(out, "ups_link_state", "gauge",
                  "State of the serial link to a UPS: 1 for the current state, 0 for the others.");
     for (const UpsScratch* u = first; u != last; ++u) {
-        for (const site::LineState state : kLineStates) {
+        for (std::size_t i = 0; i < state_tails_.size(); ++i) {
             OpenSample(out, "ups_link_state", u->labels);
-            out += ",state=\"";
-            out += site::LineStateName(state);
-            out += u->snapshot->line == state ? "\"} 1\n" : "\"} 0\n";
+            out += state_tails_[i];
+            out.append(u->snapshot->line == kLineStates[i] ? "1\n" : "0\n", 2);
         }
     }
 
@@ -346,11 +395,11 @@ void MetricsText::WriteUpsFamilies(std::string& out) const
         }
         const catalogue::OutputSource& current = catalogue::OutputSourceOf(
             static_cast<int>(catalogue::NumberAt(u->record, *output_source_)));
-        for (const catalogue::OutputSource& source : catalogue::OutputSources()) {
+        const auto sources = catalogue::OutputSources();
+        for (std::size_t i = 0; i < sources.size(); ++i) {
             OpenSample(out, "ups_output_source", u->labels);
-            out += ",source=\"";
-            out += source.name;
-            out += &source == &current ? "\"} 1\n" : "\"} 0\n";
+            out += source_tails_[i];
+            out.append(&sources[i] == &current ? "1\n" : "0\n", 2);
         }
     }
 
@@ -361,19 +410,15 @@ void MetricsText::WriteUpsFamilies(std::string& out) const
         if (!u->fresh) {
             continue;
         }
-        for (const catalogue::AlarmMeaning& alarm : catalogue::kAlarmMeanings) {
-            const catalogue::AlarmState state = catalogue::StateOf(u->record, alarm);
+        for (std::size_t i = 0; i < kStatusAlarmCount; ++i) {
+            const catalogue::AlarmState state =
+                catalogue::StateOf(u->record, catalogue::kAlarmMeanings[i]);
             if (state == catalogue::AlarmState::NotReported) {
                 continue;
             }
             OpenSample(out, "ups_alarm", u->labels);
-            out += ",key=\"";
-            out += alarm.alarm->key;
-            out += "\",alarm_id=\"";
-            out += alarm.alarm->alarm_id;
-            out += "\",alarm=\"";
-            AppendLabelValue(out, alarm.gloss);
-            out += state == catalogue::AlarmState::Active ? "\"} 1\n" : "\"} 0\n";
+            out += alarm_tails_[i];
+            out.append(state == catalogue::AlarmState::Active ? "1\n" : "0\n", 2);
         }
     }
 }
@@ -383,7 +428,7 @@ void MetricsText::WriteValueFamilies(std::string& out) const
     const UpsScratch* const first = scratch_.data();
     const UpsScratch* const last = first + count_;
     for (const ValueFamily& family : value_families_) {
-        AppendHeader(out, family.name, "gauge", family.help);
+        out += family.header;
         for (const UpsScratch* u = first; u != last; ++u) {
             if (!u->fresh) {
                 continue;
@@ -394,12 +439,7 @@ void MetricsText::WriteValueFamilies(std::string& out) const
                     continue;
                 }
                 OpenSample(out, family.name, u->labels);
-                if (series.line != 0) {
-                    out += ",line=\"";
-                    out += static_cast<char>('0' + series.line);
-                    out += '"';
-                }
-                out += "} ";
+                out += series.tail;
                 const double value = catalogue::NumberAt(u->record, *series.field) * series.factor;
                 if (series.field->type == FieldType::Float32) {
                     AppendNumber(out, static_cast<float>(value));

@@ -54,13 +54,14 @@ private:
     // One series of a catalogue value family: a record field, converted.
     struct ValueSeries {
         const RecordField* field;
-        int line_count; // index into line_count_fields_, or -1: not per line
-        int line;       // 1..3, or 0
-        double factor;  // the field times this is the metric's value
+        int line_count;   // index into line_count_fields_, or -1: not per line
+        int line;         // 1..3, or 0
+        double factor;    // the field times this is the metric's value
+        std::string tail; // what follows the ups label: ,line="2"} or }
     };
     struct ValueFamily {
-        const char* name;
-        const char* help;
+        std::string name;
+        std::string header; // its HELP and TYPE lines
         std::vector<ValueSeries> series;
     };
     // What Write works out once per UPS.
@@ -68,7 +69,7 @@ private:
         const site::UpsSnapshot* snapshot = nullptr;
         const unsigned char* record = nullptr; // the last round's, or nullptr
         bool fresh = false;
-        std::string labels; // ups="..."
+        std::string labels; // {ups="..."
         std::array<int, kMaxLineCounts> lines_in_use{};
     };
 
@@ -79,8 +80,13 @@ private:
     const RecordField* model_;
     const RecordField* firmware_;
     const RecordField* output_source_;
+    // The label text after the ups label, per alarm, per output source and
+    // per link state: ,key="...",alarm_id="...",alarm="..."} and so on.
+    std::vector<std::string> alarm_tails_;
+    std::vector<std::string> source_tails_;
+    std::vector<std::string> state_tails_;
     std::vector<ValueFamily> value_families_;
-    std::vector<const char*> line_count_fields_;
+    std::vector<const RecordField*> line_count_fields_;
     std::vector<UpsScratch> scratch_;
     std::size_t count_ = 0; // UPSes in scratch_ for this call
     std::chrono::steady_clock::time_point now_{};
