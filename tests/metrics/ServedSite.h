@@ -11,6 +11,7 @@
 #include <functional>
 #include <future>
 #include <optional>
+#include <stdexcept>
 #include <thread>
 #include <vector>
 
@@ -49,6 +50,9 @@ protected:
     {
         metrics::MetricsSource source;
         source.snapshots = [this](std::vector<const site::UpsSnapshot*>& out) {
+            if (source_fails_) {
+                throw std::runtime_error("the site cannot be read");
+            }
             for (const site::UpsSnapshot& ups : site_) {
                 out.push_back(&ups);
             }
@@ -91,6 +95,7 @@ protected:
 
     std::vector<site::UpsSnapshot> site_;
     std::optional<std::uint64_t> outbox_;
+    bool source_fails_ = false; // the snapshots callback throws
     std::uint16_t port_ = 0;
 
 private:

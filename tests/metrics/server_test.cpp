@@ -132,6 +132,17 @@ TEST_F(Served, SnapshotsAreReadAtRequestTime)
     EXPECT_EQ(after.types.count("ups_mqtt_outbox_entries"), 0U);
 }
 
+TEST_F(Served, SourceThatThrowsFailsThatRequestOnly)
+{
+    Serve();
+    OnLoop([this] { source_fails_ = true; });
+    const HttpReply failed = Http(port_, "GET", "/metrics");
+    EXPECT_EQ(failed.status, 500);
+    EXPECT_TRUE(failed.closed);
+    OnLoop([this] { source_fails_ = false; });
+    EXPECT_EQ(Http(port_, "GET", "/metrics").status, 200);
+}
+
 struct BadRow {
     const char* name;
     std::string request;

@@ -1,6 +1,7 @@
 #include "MetricsServer.h"
 
 #include <chrono>
+#include <exception>
 #include <set>
 #include <string>
 #include <string_view>
@@ -147,7 +148,14 @@ private:
             response_.set(http::field::allow, "GET, HEAD");
             Reply(http::status::method_not_allowed, request.version(), keep_alive);
         } else if (path == "/metrics") {
-            state_->Metrics(body_);
+            try {
+                state_->Metrics(body_);
+            } catch (const std::exception&) {
+                // The site could not be read this time (the source threw,
+                // or memory ran out): this request fails, the loop goes on.
+                Reply(http::status::internal_server_error, request.version(), false);
+                return;
+            }
             Send(http::status::ok, kContentType, request.version(), keep_alive, head);
         } else {
             body_.assign(kIndexPage);

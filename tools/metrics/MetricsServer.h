@@ -13,7 +13,8 @@
 // connection closed without reading it.
 //
 // Every member function, and the source's callbacks, run on the io_context's
-// thread.
+// thread; a callback that throws fails that request with 500.  Destroy the
+// server before its io_context.
 #pragma once
 
 #include <cstdint>
