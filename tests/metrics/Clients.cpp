@@ -47,16 +47,13 @@ struct HttpConnection::Impl {
     beast::flat_buffer buffer;
 };
 
-HttpConnection::HttpConnection(std::uint16_t port) : impl_(new Impl)
+HttpConnection::HttpConnection(std::uint16_t port) : impl_(std::make_unique<Impl>())
 {
     impl_->stream.expires_after(std::chrono::seconds(10));
     impl_->stream.connect(tcp::endpoint(asio::ip::make_address("127.0.0.1"), port));
 }
 
-HttpConnection::~HttpConnection()
-{
-    delete impl_;
-}
+HttpConnection::~HttpConnection() = default;
 
 HttpReply HttpConnection::Request(const std::string& method, const std::string& target,
                                   unsigned version)
