@@ -111,8 +111,8 @@ void AppendInteger(std::string& out, std::uint64_t value)
 template <class Number> void AppendFloating(std::string& out, Number value)
 {
     // Whole numbers (most of what a UPS reports) the short way; the text is
-    // the same but for powers of ten, which read "100000" rather than
-    // "1e+05".
+    // the shortest form's but for round numbers of six digits and more,
+    // which read "100000" rather than "1e+05".  No negative zero either.
     constexpr Number kExactWhole = Number(1 << 24); // exact in a float and a double
     if (value > -kExactWhole && value < kExactWhole &&
         value == Number(static_cast<std::int32_t>(value))) {
@@ -126,8 +126,7 @@ template <class Number> void AppendFloating(std::string& out, Number value)
         out += value > 0 ? "+Inf" : "-Inf";
     } else {
         char text[40];
-        const std::to_chars_result end =
-            std::to_chars(text, text + sizeof text, value == 0 ? Number(0) : value);
+        const std::to_chars_result end = std::to_chars(text, text + sizeof text, value);
         out.append(text, end.ptr);
     }
 }
