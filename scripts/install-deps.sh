@@ -16,6 +16,7 @@ packages=(
     clang libclang-rt-14-dev llvm clang-format
     python3
     libsnmp-dev snmpd snmp snmptrapd
+    prometheus
 )
 
 missing=()
@@ -37,5 +38,10 @@ if [ ${#missing[@]} -gt 0 ]; then
         [ -d /run/systemd/system ]; then
         $sudo systemctl disable --now snmpd.service snmptrapd.service snmptrapd.socket \
             >/dev/null 2>&1 || true
+    fi
+    # Where systemd runs, Debian's prometheus package starts a server of its
+    # own (port 9090) on install; the tests start theirs, so stop that one.
+    if [[ " ${missing[*]} " == *" prometheus "* ]] && [ -d /run/systemd/system ]; then
+        $sudo systemctl disable --now prometheus.service >/dev/null 2>&1 || true
     fi
 fi

@@ -3,6 +3,7 @@
 // and docs/CATALOGUE.md is what the catalogue prints.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <map>
@@ -14,6 +15,7 @@
 
 #include "Catalogue.h"
 #include "CatalogueMarkdown.h"
+#include "MetricFamilies.h"
 #include "catalogue/TestRecord.h"
 #include "support/ParamNames.h"
 
@@ -132,6 +134,27 @@ TEST(Catalogue, MetricsFollowPrometheusNamingWithTheirBaseUnit)
         EXPECT_TRUE(lines_of_metric[metric].insert(q.line).second)
             << metric << " line " << int(q.line) << " twice";
     }
+}
+
+TEST(Catalogue, EveryMetricHasOneFamilyInOrderOfFirstUse)
+{
+    std::vector<std::string> first_use;
+    for (const Quantity& q : Quantities()) {
+        if (q.metric != nullptr &&
+            std::find(first_use.begin(), first_use.end(), q.metric) == first_use.end()) {
+            first_use.emplace_back(q.metric);
+        }
+    }
+    std::vector<std::string> families;
+    for (const MetricFamily& family : MetricFamilies()) {
+        families.emplace_back(family.name);
+        const std::string help = family.help;
+        EXPECT_FALSE(help.empty()) << family.name;
+        EXPECT_EQ(help.find_first_of("\n\\"), std::string::npos) << family.name;
+        EXPECT_EQ(FindMetricFamily(family.name), &family);
+    }
+    EXPECT_EQ(families, first_use);
+    EXPECT_EQ(FindMetricFamily("ups_no_such_metric"), nullptr);
 }
 
 TEST(Catalogue, HomeAssistantClassesMatchTheirUnits)

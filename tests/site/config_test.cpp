@@ -45,6 +45,11 @@ const char* const kGood = R"(// A site of two UPSes.
         "listen": ["127.0.0.1:3493", "[::1]:13493"],
         "users": [ { "name": "monuser", "password": "secret", "role": "secondary" },
                    { "name": "admin", "password": "s3cret", "role": "primary" } ]
+    },
+    "prometheus": {
+        "listen": ["0.0.0.0:9583", "[::1]:19583"],
+        "max_connections": 4,
+        "request_timeout": 2.5
     }
 }
 )";
@@ -91,6 +96,14 @@ TEST(SiteConfig, ReadsEverySettingOfAGoodFile)
     ASSERT_EQ(c.nut.users.size(), 2U);
     EXPECT_FALSE(c.nut.users[0].primary);
     EXPECT_TRUE(c.nut.users[1].primary);
+    EXPECT_TRUE(c.prometheus.enabled);
+    ASSERT_EQ(c.prometheus.listen.size(), 2U);
+    EXPECT_EQ(c.prometheus.listen[0].host, "0.0.0.0");
+    EXPECT_EQ(c.prometheus.listen[0].port, 9583);
+    EXPECT_EQ(c.prometheus.listen[1].host, "::1");
+    EXPECT_EQ(c.prometheus.max_connections, 4U);
+    EXPECT_EQ(c.prometheus.request_timeout.count(), 2500);
+    EXPECT_EQ(c.prometheus.line, 30); // the section's opening brace
 }
 
 TEST(SiteConfig, SmallestFileTakesTheDefaults)
@@ -104,6 +117,21 @@ TEST(SiteConfig, SmallestFileTakesTheDefaults)
     ASSERT_EQ(c.nut.listen.size(), 1U);
     EXPECT_EQ(c.nut.listen[0].text, "127.0.0.1:3493");
     EXPECT_TRUE(c.nut.users.empty());
+    EXPECT_FALSE(c.prometheus.enabled) << "served only when configured";
+}
+
+TEST(SiteConfig, EmptyPrometheusSectionServesOnTheLocalDefault)
+{
+    const site::SiteConfig c =
+        ParseSiteConfig(R"({"ups": [{"name": "u", "sim": true}], "prometheus": {}})", "s");
+    EXPECT_TRUE(c.prometheus.enabled);
+    ASSERT_EQ(c.prometheus.listen.size(), 1U);
+    EXPECT_EQ(c.prometheus.listen[0].text, "127.0.0.1:9583");
+    EXPECT_EQ(c.prometheus.max_connections, 16U);
+    EXPECT_EQ(c.prometheus.request_timeout.count(), 5000);
+    const site::SiteConfig off = ParseSiteConfig(
+        R"({"ups": [{"name": "u", "sim": true}], "prometheus": {"enabled": false}})", "s");
+    EXPECT_FALSE(off.prometheus.enabled);
 }
 
 struct BadRow {
@@ -183,6 +211,26 @@ const BadRow kBad[] = {
      "{\"ups\": [{\"name\": \"a\", \"sim\": true}], \"nut\": {\"users\": "
      "[{\"name\": \"m\", \"password\": \"p\", \"role\": \"master\"}]}}",
      "site.conf:1: nut user role: \"primary\" or \"secondary\", not \"master\""},
+    {"PrometheusNotObject", "{\"ups\": [{\"name\": \"a\", \"sim\": true}],\n \"prometheus\": 9583}",
+     "site.conf:2: \"prometheus\": expected an object"},
+    {"PrometheusUnknownKey",
+     "{\"ups\": [{\"name\": \"a\", \"sim\": true}], \"prometheus\": {\n\"port\": 9583}}",
+     "site.conf:2: prometheus: unknown key \"port\""},
+    {"PrometheusListenText",
+     "{\"ups\": [{\"name\": \"a\", \"sim\": true}], \"prometheus\": {\"listen\": \"h:1\"}}",
+     "site.conf:1: prometheus listen: expected a list"},
+    {"PrometheusListenNoHost",
+     "{\"ups\": [{\"name\": \"a\", \"sim\": true}], \"prometheus\": {\"listen\": [\":9583\"]}}",
+     "site.conf:1: prometheus listen: \":9583\": no host"},
+    {"PrometheusNoConnections",
+     "{\"ups\": [{\"name\": \"a\", \"sim\": true}], \"prometheus\": {\"max_connections\": 0}}",
+     "site.conf:1: prometheus max_connections: 0 is out of range"},
+    {"PrometheusTimeoutText",
+     "{\"ups\": [{\"name\": \"a\", \"sim\": true}], \"prometheus\": {\"request_timeout\": \"5\"}}",
+     "site.conf:1: prometheus request_timeout (seconds): expected a number"},
+    {"PrometheusEnabledText",
+     "{\"ups\": [{\"name\": \"a\", \"sim\": true}], \"prometheus\": {\"enabled\": \"yes\"}}",
+     "site.conf:1: prometheus enabled: expected true or false"},
     {"DuplicateKey", "{\"ups\": [{\"name\": \"a\", \"name\": \"b\", \"sim\": true}]}",
      "site.conf:1: "},
     {"SnmpUnknownKey", "{\"ups\": [{\"name\": \"a\", \"sim\": true}],\n\"snmp\": {\"agentX\": 1}}",
@@ -302,6 +350,8 @@ TEST(SiteConfig, ShippedExampleIsValid)
     EXPECT_GE(c.ups.size(), 2U);
     EXPECT_TRUE(c.snmp.enabled);
     EXPECT_EQ(c.snmp.contexts.size(), 2U);
+    EXPECT_TRUE(c.prometheus.enabled);
+    EXPECT_TRUE(c.prometheus.enabled);
 }
 
 } // namespace

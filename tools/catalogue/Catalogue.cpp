@@ -340,10 +340,15 @@ void AddToken(std::vector<std::string>& tokens, const char* token)
 
 } // namespace
 
+int LinesInUse(const unsigned char* record, const RecordField& lines_field)
+{
+    const double count = NumberAt(record, lines_field);
+    return count >= 1 && count <= 3 ? static_cast<int>(count) : 1;
+}
+
 int LinesInUse(const unsigned char* record, const char* lines_field)
 {
-    const double count = NumberOf(record, lines_field);
-    return count >= 1 && count <= 3 ? static_cast<int>(count) : 1;
+    return LinesInUse(record, Field(lines_field));
 }
 
 std::string FormatNumber(double value, int decimals)

@@ -120,6 +120,8 @@ struct Value {
 // The lines in use by a line-count field: 1 to 3; a count outside that range
 // (0, negative, a short reply) counts as 1 so that line 1 is always there.
 int LinesInUse(const unsigned char* record, const char* lines_field);
+// The same for a line-count field already looked up.
+int LinesInUse(const unsigned char* record, const RecordField& lines_field);
 
 // Every exported value of the record, in catalogue order; per-line values only
 // for the lines in use.

@@ -3,6 +3,7 @@
 #include <sstream>
 
 #include "Catalogue.h"
+#include "MetricFamilies.h"
 #include "UpsMib.h"
 
 namespace catalogue
@@ -93,6 +94,20 @@ std::string Markdown()
         out << "| `" << q.nut << "` | " << q.unit << " | " << q.type << " | "
             << (q.metric != nullptr ? "`" + std::string(q.metric) + "`" : std::string()) << " | "
             << q.description << " |\n";
+    }
+
+    out << "\n## Prometheus metrics\n\n"
+           "One family per metric, with this HELP text; all are gauges. The rows that\n"
+           "share a metric differ by their `line` label.\n\n"
+           "| Metric | Labels | HELP |\n|---|---|---|\n";
+    for (const MetricFamily& family : MetricFamilies()) {
+        bool per_line = false;
+        for (const Quantity& q : Quantities()) {
+            per_line = per_line ||
+                       (q.metric != nullptr && q.line != 0 && std::string(q.metric) == family.name);
+        }
+        out << "| `" << family.name << "` | " << (per_line ? "`ups`, `line`" : "`ups`") << " | "
+            << family.help << " |\n";
     }
 
     out << "\n## ups.status\n\n"

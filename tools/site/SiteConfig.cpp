@@ -386,6 +386,45 @@ SnmpConfig ReadSnmp(const Reader& r, const Json::Value& object, const std::vecto
     return snmp;
 }
 
+PrometheusConfig ReadPrometheus(const Reader& r, const Json::Value& object)
+{
+    PrometheusConfig prometheus;
+    r.Object(object, "\"prometheus\"");
+    r.OnlyKnownKeys(object, {"enabled", "listen", "max_connections", "request_timeout"},
+                    "prometheus");
+    prometheus.line = r.LineOf(object);
+    prometheus.enabled = true;
+    if (object.isMember("enabled")) {
+        prometheus.enabled = r.Bool(object["enabled"], "prometheus enabled");
+    }
+    if (object.isMember("listen")) {
+        const Json::Value& listen = object["listen"];
+        if (!listen.isArray()) {
+            r.Fail(listen, "prometheus listen: expected a list of \"HOST:PORT\" texts");
+        }
+        for (const Json::Value& item : listen) {
+            const std::string text = r.Text(item, "prometheus listen");
+            try {
+                prometheus.listen.push_back(ParseListenAddress(text));
+            } catch (const ConfigError& e) {
+                r.Fail(item, std::string("prometheus listen: ") + e.what());
+            }
+        }
+    }
+    if (prometheus.listen.empty()) {
+        prometheus.listen.push_back(ParseListenAddress("127.0.0.1:9583"));
+    }
+    if (object.isMember("max_connections")) {
+        prometheus.max_connections = static_cast<std::size_t>(
+            r.Whole(object["max_connections"], "prometheus max_connections", 1, 1024));
+    }
+    if (object.isMember("request_timeout")) {
+        prometheus.request_timeout =
+            r.Seconds(object["request_timeout"], "prometheus request_timeout (seconds)", 0.1, 300);
+    }
+    return prometheus;
+}
+
 // Two names of one device (/dev/ttyUSB0 and its /dev/serial/by-id/ link) are
 // one port.
 std::string SamePortKey(const std::string& port)
@@ -461,7 +500,7 @@ SiteConfig ParseSiteConfig(const std::string& text, const std::string& path)
     }
     const Reader r(text, path);
     r.Object(root, "the file");
-    r.OnlyKnownKeys(root, {"site", "database", "ups", "nut", "snmp"}, "the file");
+    r.OnlyKnownKeys(root, {"site", "database", "ups", "nut", "snmp", "prometheus"}, "the file");
 
     SiteConfig config;
     config.path = path;
@@ -498,6 +537,9 @@ SiteConfig ParseSiteConfig(const std::string& text, const std::string& path)
         root.isMember("nut") ? ReadNut(r, root["nut"]) : ReadNut(r, Json::Value(Json::objectValue));
     if (root.isMember("snmp")) {
         config.snmp = ReadSnmp(r, root["snmp"], config.ups);
+    }
+    if (root.isMember("prometheus")) {
+        config.prometheus = ReadPrometheus(r, root["prometheus"]);
     }
     return config;
 }

@@ -90,6 +90,18 @@ struct SnmpConfig {
     std::vector<SnmpContext> contexts; // each UPS at most once, by context name
 };
 
+// The Prometheus metrics listener (HTTP, GET /metrics).  Off unless the
+// file has a "prometheus" section.
+struct PrometheusConfig {
+    bool enabled = false;
+    std::vector<ListenAddress> listen; // default 127.0.0.1:9583
+    std::size_t max_connections = 16;  // more at once are closed on accept
+    // A request must arrive in full, and its answer be taken, within this;
+    // an idle kept-alive connection is closed after it too.
+    std::chrono::milliseconds request_timeout{5000};
+    int line = 0; // where the section starts in the file
+};
+
 struct SiteConfig {
     std::string path;     // the file it was read from
     std::string site;     // the site's name (default: the host name)
@@ -97,6 +109,7 @@ struct SiteConfig {
     std::vector<UpsConfig> ups;
     NutConfig nut;
     SnmpConfig snmp;
+    PrometheusConfig prometheus;
 };
 
 // Reads and checks the file.  Throws ConfigError: syntax errors (with
