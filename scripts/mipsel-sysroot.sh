@@ -21,8 +21,8 @@ packages=(
     libboost1.74-dev
     libboost-program-options1.74-dev libboost-program-options1.74.0
     libbenchmark-dev libbenchmark1debian
-    libsnmp-dev libsnmp40 libssl3 libwrap0 libnsl2 libtirpc3 libgssapi-krb5-2 libkrb5-3
-    libk5crypto3 libkrb5support0 libcom-err2 libkeyutils1 libperl5.36 libcrypt1
+    libsnmp-dev libsnmp40 libssl-dev libssl3 libwrap0 libnsl2 libtirpc3 libgssapi-krb5-2 libkrb5-3
+    libk5crypto3 libkrb5support0 libcom-err2 libkeyutils1 libperl5.36 libcrypt1 libatomic1
     libsqlite3-dev libsqlite3-0
 )
 
