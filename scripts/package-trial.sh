@@ -175,12 +175,12 @@ if [ -n "$sysroot" ]; then
         -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchains/mipsel-linux-gnu.cmake"
         -DDELTANHNT_SYSROOT="$unit")
 fi
-ways=0
+ways=()
 if cmake -S "$integrator" -B "$scratch/integrator" "${cmake_args[@]}" \
     >"$scratch/integrator.log" 2>&1 &&
     cmake --build "$scratch/integrator" >>"$scratch/integrator.log" 2>&1; then
     try_plugin find_package "$scratch/integrator/bench_plugin.so"
-    ways=$((ways + 1))
+    ways+=(find_package)
     # The integrator's host: the packaged library, found as the system's.
     run_host=("${emulator[@]}" "$scratch/integrator/bench_host")
     [ -n "$sysroot" ] || run_host=(env LD_LIBRARY_PATH="$unit/usr/lib" "${run_host[@]}")
@@ -199,7 +199,7 @@ if [ -z "$sysroot" ]; then
             "$integrator/bench_plugin.cpp" -o "$scratch/bench_plugin_pc.so" $flags \
             >"$scratch/pkg-config.log" 2>&1; then
         try_plugin pkg-config "$scratch/bench_plugin_pc.so"
-        ways=$((ways + 1))
+        ways+=(pkg-config)
     else
         echo "$flags"
         tail -n 20 "$scratch/pkg-config.log" 2>/dev/null || true
@@ -211,4 +211,4 @@ if [ "$failures" -ne 0 ]; then
     echo "summary: FAILED: $failures faults in the packages of $(basename "$build")"
     exit 1
 fi
-echo "summary: ${#names[@]} packages, $files files without build paths or debug information, plug-in without run path; packaged halx-host reported $records records; integrator's plug-in built $ways ways against libhalxhost-dev and loaded"
+echo "summary: ${#names[@]} packages, $files files without build paths or debug information, plug-in without run path; packaged halx-host reported $records records; integrator's plug-in built against libhalxhost-dev with ${ways[*]} and loaded, its host ran"
