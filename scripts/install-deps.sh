@@ -1,17 +1,38 @@
 #!/usr/bin/env bash
-# Installs, with apt-get, the Debian 12 packages the build and the tests need
-# that are not installed yet.
+# Installs, with apt-get, the Debian 12 packages that are not installed yet
+# of the groups named (default: all of them, what the test command needs):
+#
+#   build     compiler, CMake, Ninja and the libraries that the plug-in,
+#             halx-host and ups-sim build against (all that scripts/demo.sh
+#             needs)
+#   test      GoogleTest, Google Benchmark, Python, and what packaging and
+#             its checks use (dpkg-dev, file, pkg-config, lintian)
+#   cross     the MIPS cross compiler and qemu-user
+#   analysis  valgrind, clang with its sanitizer and fuzzer run-times,
+#             clang-format
+#
+# usage: scripts/install-deps.sh [build] [test] [cross] [analysis]
+# Reports what it installs on standard error.
 set -euo pipefail
 
-packages=(
-    build-essential cmake ninja-build pkg-config file
-    libboost-dev libboost-program-options-dev libjsoncpp-dev
-    libgtest-dev libgmock-dev libbenchmark-dev
-    crossbuild-essential-mipsel qemu-user
-    valgrind
-    clang libclang-rt-14-dev llvm clang-format
-    python3
+declare -A groups=(
+    [build]="build-essential cmake ninja-build libboost-dev libboost-program-options-dev libjsoncpp-dev"
+    [test]="libgtest-dev libgmock-dev libbenchmark-dev python3 dpkg-dev file pkg-config lintian"
+    [cross]="crossbuild-essential-mipsel qemu-user"
+    [analysis]="valgrind clang libclang-rt-14-dev llvm clang-format"
 )
+chosen=("$@")
+[ ${#chosen[@]} -gt 0 ] || chosen=(build test cross analysis)
+
+packages=()
+for group in "${chosen[@]}"; do
+    if [ -z "${groups[$group]:-}" ]; then
+        echo "install-deps.sh: unknown group '$group' (build, test, cross, analysis)" >&2
+        exit 2
+    fi
+    read -r -a words <<<"${groups[$group]}"
+    packages+=("${words[@]}")
+done
 
 missing=()
 for p in "${packages[@]}"; do
@@ -22,7 +43,8 @@ done
 if [ ${#missing[@]} -gt 0 ]; then
     sudo=""
     [ "$(id -u)" -eq 0 ] || sudo=sudo
-    echo "installing: ${missing[*]}"
-    $sudo apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+    echo "installing: ${missing[*]}" >&2
+    $sudo apt-get update -qq >&2
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
+        "${missing[@]}" >/dev/null
 fi
