@@ -15,7 +15,7 @@
 #    must report two records;
 #  - an integrator's out-of-tree build against the unpacked libhalxhost-dev
 #    (tests/packaging/integrator): a plug-in built through find_package
-#    (and, on a PC build, one built through pkg-config) loaded by the
+#    and one built through pkg-config, each loaded by the
 #    packaged halx-host, and a host application linking the packaged host
 #    library that loads it.
 #
@@ -191,24 +191,37 @@ else
     tail -n 20 "$scratch/integrator.log"
     fail "the integrator's build against libhalxhost-dev (find_package) failed"
 fi
-if [ -z "$sysroot" ]; then
-    pc_dir="$unit/usr/lib/$(gcc -print-multiarch)/pkgconfig"
-    if flags=$(PKG_CONFIG_PATH="$pc_dir" pkg-config --cflags --libs halx 2>&1) &&
-        # shellcheck disable=SC2086 # the flags are words
-        c++ -std=c++17 -shared -fPIC -fvisibility=hidden -Wall -Wextra -Werror \
-            "$integrator/bench_plugin.cpp" -o "$scratch/bench_plugin_pc.so" $flags \
-            >"$scratch/pkg-config.log" 2>&1; then
-        try_plugin pkg-config "$scratch/bench_plugin_pc.so"
-        ways+=(pkg-config)
-    else
-        echo "$flags"
-        tail -n 20 "$scratch/pkg-config.log" 2>/dev/null || true
-        fail "the integrator's build against libhalxhost-dev (pkg-config halx) failed"
-    fi
+# The same plug-in through pkg-config: on the PC the unpacked .pc files (they
+# find their prefix from their own place), for the target the sysroot's and
+# the unpacked ones, every path moved into the scratch root.
+cxx=(c++)
+pc_env=()
+if [ -n "$sysroot" ]; then
+    cxx=("${DELTANHNT_CROSS_PREFIX:-mipsel-linux-gnu-}g++" "--sysroot=$unit")
+fi
+multiarch=$("${cxx[@]}" -print-multiarch)
+if [ -n "$sysroot" ]; then
+    pc_env=(PKG_CONFIG_SYSROOT_DIR="$unit"
+        PKG_CONFIG_LIBDIR="$unit/usr/lib/$multiarch/pkgconfig:$unit/usr/share/pkgconfig")
+else
+    pc_env=(PKG_CONFIG_PATH="$unit/usr/lib/$multiarch/pkgconfig")
+fi
+if flags=$(env "${pc_env[@]}" pkg-config --cflags --libs halx 2>&1) &&
+    # shellcheck disable=SC2086 # the flags are words
+    "${cxx[@]}" -std=c++17 -shared -fPIC -fvisibility=hidden -Wall -Wextra -Werror \
+        "$integrator/bench_plugin.cpp" -o "$scratch/bench_plugin_pc.so" $flags \
+        >"$scratch/pkg-config.log" 2>&1; then
+    try_plugin pkg-config "$scratch/bench_plugin_pc.so"
+    ways+=(pkg-config)
+else
+    echo "$flags"
+    tail -n 20 "$scratch/pkg-config.log" 2>/dev/null || true
+    fail "the integrator's build against libhalxhost-dev (pkg-config halx) failed"
 fi
 
 if [ "$failures" -ne 0 ]; then
     echo "summary: FAILED: $failures faults in the packages of $(basename "$build")"
     exit 1
 fi
-echo "summary: ${#names[@]} packages, $files files without build paths or debug information, plug-in without run path; packaged halx-host reported $records records; integrator's plug-in built against libhalxhost-dev with ${ways[*]} and loaded, its host ran"
+how=$(printf '%s and ' "${ways[@]}")
+echo "summary: ${#names[@]} packages, $files files without build paths or debug information, plug-in without run path; packaged halx-host reported $records records; integrator's plug-in built against libhalxhost-dev with ${how% and } and loaded, its host ran"
