@@ -20,7 +20,6 @@
 set(_arch "${CPACK_DEBIAN_PACKAGE_ARCHITECTURE}")
 set(_work "${CPACK_DELTANHNT_WORK_DIR}")
 set(_stage "${CPACK_TEMPORARY_DIRECTORY}")
-set(_prefix "${CPACK_PACKAGING_INSTALL_PREFIX}")
 
 find_program(_shlibdeps dpkg-shlibdeps)
 if(NOT _shlibdeps)
