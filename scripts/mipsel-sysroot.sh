@@ -6,7 +6,9 @@
 # the C library, libstdc++ and libgcc with their development files, and the
 # libraries the plug-in, the tools and the tests build against.  Compilers
 # build with --sysroot set to it, and target programs run under
-# `qemu-mipsel -L <sysroot>`.
+# `qemu-mipsel -L <sysroot>`.  The packages' shlibs and symbols files are kept
+# in <sysroot>/.control/<package>/, so that dpkg-shlibdeps can compute the
+# dependencies of the target's .debs (cmake/DebDependencies.cmake).
 #
 # usage: scripts/mipsel-sysroot.sh [SYSROOT]   (default: build/sysroot-mipsel)
 set -euo pipefail
@@ -27,7 +29,8 @@ packages=(
 )
 
 stamp="$sysroot/.packages"
-if [ -f "$stamp" ] && [ "$(cat "$stamp")" = "${packages[*]}" ]; then
+contents="${packages[*]} (with .control)"
+if [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$contents" ]; then
     exit 0
 fi
 
@@ -50,6 +53,14 @@ rm -rf "$sysroot"
 mkdir -p "$sysroot"
 for deb in "$debs"/*.deb; do
     dpkg-deb -x "$deb" "$sysroot"
+    package=$(dpkg-deb -f "$deb" Package)
+    dpkg-deb -e "$deb" "$debs/control-$package"
+    for file in shlibs symbols; do
+        if [ -f "$debs/control-$package/$file" ]; then
+            mkdir -p "$sysroot/.control/$package"
+            cp "$debs/control-$package/$file" "$sysroot/.control/$package/"
+        fi
+    done
 done
-echo "${packages[*]}" > "$stamp"
+echo "$contents" > "$stamp"
 echo "mipsel sysroot ready: $sysroot"

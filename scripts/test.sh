@@ -3,8 +3,9 @@
 # the plug-in, the host tools and the tests for the PC and for the MIPS
 # target, and runs the test suite natively and under qemu-mipsel; the
 # plug-in suite again for the target with the old string ABI and built by
-# clang, each plug-in's load-compatibility check, the target report and a
-# trial of the .debs; then the whole suite again built with AddressSanitizer
+# clang, each plug-in's load-compatibility check, the target report, a
+# trial of the .debs (with an integrator's build against them) and lintian
+# on them; then the whole suite again built with AddressSanitizer
 # and UBSan, a short run of each fuzz target, a short fault-injection soak of
 # halx-host against ups-sim and a memcheck run.
 #
@@ -151,9 +152,20 @@ else
     summary[target-report]="FAILED: see build/target-report.txt"
     status=1
 fi
-package_trial native || status=1
+# lintian on the packages the trials made: no error allowed.
+package_lint() {
+    local preset=$1 log=build/$1/package-lint.log
+    echo "=== lintian-$preset"
+    if scripts/package-lint.sh "build/$preset" 2>&1 | tee "$log"; then
+        summary[lintian-$preset]=$(sed -n 's/^summary: //p' "$log" | tail -n 1)
+    else
+        summary[lintian-$preset]="FAILED: $(sed -n 's/^summary: FAILED: //p' "$log" | tail -n 1) (see $log)"
+        return 1
+    fi
+}
+package_trial native && package_lint native || status=1
 if [ "$(uname -m)" != "mips" ]; then
-    package_trial mipsel build/sysroot-mipsel || status=1
+    package_trial mipsel build/sysroot-mipsel && package_lint mipsel || status=1
 fi
 summary[compat-time]="$((SECONDS - compat_started)) s for the stages above"
 
@@ -191,7 +203,7 @@ echo
 echo "=== summary"
 for suite in lint native mipsel mipsel-oldabi mipsel-clang \
     compat-native compat-mipsel compat-mipsel-oldabi compat-mipsel-clang target-report \
-    package-native package-mipsel compat-time \
+    package-native lintian-native package-mipsel lintian-mipsel compat-time \
     sanitize fuzz fuzz-reassembly fuzz-settings soak valgrind; do
     [ -n "${summary[$suite]:-}" ] && printf '%-22s %s\n' "$suite" "${summary[$suite]}"
 done
