@@ -96,7 +96,7 @@ TEST(UpsSimProgram, BadInputIsOneLineOnStandardError)
         {{"--pty", "--port", "/dev/null"}, 2, "ups-sim: --pty and --port exclude each other"},
         {{"--script", "/nonexistent/scenario.ups"},
          1,
-         "ups-sim: /nonexistent/scenario.ups: cannot open the script"},
+         "ups-sim: /nonexistent/scenario.ups: cannot open the script: No such file or directory"},
         {{"--script", bad_script}, 1, "ups-sim: " + bad_script + ":3: wait: bad duration \"10\""},
         {{"--replay", bad_trace}, 1, "ups-sim: " + bad_trace + ":1: expected an even number"},
         {{"--port", "/dev/nonexistent-tty"}, 1, "ups-sim: cannot open /dev/nonexistent-tty: "},
@@ -200,12 +200,12 @@ TEST(UpsSimProgram, JsonEventsOnePerLine)
         R"({"event":"query","query":"VER","text":"~00P003VER"})",
         R"({"event":"reply","query":"VER","text":"~00D005V1.23","length":12,"noise":0,)"
         R"("truncated":false,"recorded":false})",
-        R"({"event":"cycle","cycles":1})",
+        R"({"event":"cycle","cycles":1,"queries":3,"replies":2,"dropped":1})",
         R"({"event":"script","line":6,"source":"close 300ms"})",
         R"({"event":"close","ms":300})",
         R"({"event":"reopen","path":"*"})",
         R"({"event":"script","line":8,"source":"exit"})",
-        R"({"event":"exit","reason":"script"})",
+        R"({"event":"exit","reason":"script","cycles":1,"queries":3,"replies":2,"dropped":1})",
     };
     ASSERT_EQ(events.size(), expected.size()) << sim.Stdout();
     for (std::size_t i = 0; i < expected.size(); ++i) {
