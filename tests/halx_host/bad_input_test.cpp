@@ -76,7 +76,7 @@ const BadInputCase kCases[] = {
      {"cannot load plug-in @DIR/text.so: ", "@DIR/text.so: "}},
     {"PluginWithoutEntryPoint", {"--json", "--plugin", HALX_HOST_NO_PROVIDERS_LIB}, 1,
      {"has no get_providers: ", "undefined symbol: get_providers"}},
-    {"PortMissing", {"--json", "--port", "@DIR/ttyUSB9"}, 1,
+    {"PortMissing", {"--json", "--port", "@DIR/ttyUSB9", "--no-wait-for-port"}, 1,
      {"cannot open port @DIR/ttyUSB9: No such file or directory"}},
     {"PortNotASerialLine", {"--json", "--port", "/dev/null"}, 1,
      {"cannot open port /dev/null: not a serial line"}},

@@ -98,6 +98,8 @@ std::vector<std::string> CycleEvents()
     kinds.emplace_back("record");
     kinds.emplace_back("reset");
     kinds.insert(kinds.end(), 15, "alarm");
+    // The plug-in's "rvSize is 0", taken in where it is written.
+    kinds.emplace_back("console");
     kinds.emplace_back("history");
     kinds.emplace_back("values");
     return kinds;
@@ -122,8 +124,11 @@ TEST(HalxHostEndToEnd, PollsThroughPseudoTerminalWithNoiseSplitRepliesAndARaised
     ASSERT_EQ(r.status, 0) << r.err;
     const std::vector<Json::Value> events = JsonEvents(r.out);
 
-    // Every call in order: three whole cycles, then the counters.
-    std::vector<std::string> expected = Repeat(CycleEvents(), 3);
+    // Every call in order: the session, three whole cycles, then the
+    // counters.
+    std::vector<std::string> expected = {"start"};
+    const std::vector<std::string> cycles = Repeat(CycleEvents(), 3);
+    expected.insert(expected.end(), cycles.begin(), cycles.end());
     expected.emplace_back("counters");
     ASSERT_EQ(Kinds(events), expected);
 
@@ -294,8 +299,8 @@ TEST(HalxHostEndToEnd, ReadableViewShowsValuesAlarmChangesAndAbandonedCycles)
         {"--port", ups.Path(), "--interval", "0.2", "--reply-timeout", "10", "--cycles", "2"});
     ASSERT_EQ(r.status, 0) << r.err;
     const std::string& out = r.out;
-    EXPECT_NE(out.find("cycle abandoned: the plug-in reset the exchange while awaiting the MNU "
-                       "reply"),
+    EXPECT_NE(out.find("cycle abandoned at the MNU reply: manufacturer text not DELTA (got "
+                       "\"ACME\"); the plug-in reset the exchange, 1 abandoned so far"),
               std::string::npos)
         << out;
     EXPECT_NE(out.find("UPS      DELTA  model NH-PLUS 20K  version V1.23"), std::string::npos)

@@ -74,18 +74,20 @@ TEST(HalxHostFiles, HistoryDecodesAndLoadsBackFromCache)
     const RunResult loaded = RunHost({"--load-cache", cache, "--json", "--history", history2});
     ASSERT_EQ(loaded.status, 0) << loaded.err;
     const std::vector<Json::Value> events = JsonEvents(loaded.out);
-    std::vector<std::string> expected = {"record", "reset"};
+    std::vector<std::string> expected = {"start", "record", "reset"};
     expected.insert(expected.end(), 15, "alarm");
-    expected.insert(expected.end(), {"history", "load_cache", "values"});
+    expected.insert(expected.end(), {"console", "history", "load_cache", "values"});
     ASSERT_EQ(Kinds(events), expected);
-    EXPECT_EQ(Without(events[0]["fields"], "RoundTime"),
+    EXPECT_EQ(Without(events[1]["fields"], "RoundTime"),
               Without(records[0]["fields"], "RoundTime"));
-    EXPECT_TRUE(events[18]["accepted"].asBool());
-    EXPECT_EQ(ReadAll(history2), FromHex(events[0]["hex"].asString()));
+    EXPECT_TRUE(events[20]["accepted"].asBool());
+    // The cached record's own stamp, beside the one it is reported with.
+    EXPECT_EQ(events[20]["cached_stamp"], records[0]["fields"]["RoundTime"]);
+    EXPECT_EQ(ReadAll(history2), FromHex(events[1]["hex"].asString()));
     for (std::size_t row = 0; row < 15; ++row) {
-        EXPECT_EQ(events[2 + row]["active"].asBool(), row == 9) << row;
+        EXPECT_EQ(events[3 + row]["active"].asBool(), row == 9) << row;
     }
-    const Json::Value& values = events[19];
+    const Json::Value& values = events[21];
     EXPECT_EQ(values["errors"].size(), 0U);
     EXPECT_EQ(static_cast<float>(values["values"]["BattryVlt"].asDouble()), 271.2F);
     EXPECT_EQ(values["values"]["InptVlt1"], records[0]["fields"]["InptVlt1"]);
