@@ -316,6 +316,42 @@ TEST(HalxHostEndToEnd, ReadableViewShowsValuesAlarmChangesAndAbandonedCycles)
     EXPECT_NE(out.find("cycles completed 2, abandoned 1, resets 3, stalls 0, reopenings 0"),
               std::string::npos)
         << out;
+
+    // What a field engineer needs to read it: the alarm's English gloss
+    // beside the names the plug-in passes, the data ids told apart, the
+    // counters explained once, times with their zone, and the values the
+    // sixteen leave out, with units, named as the exporters name them.
+    EXPECT_NE(out.find("raised   deltaNHNT_3  2A1211804  交流输出电流过高: AC output current too "
+                       "high\n"),
+              std::string::npos)
+        << out;
+    EXPECT_NE(out.find("alarms   1 active of 15 reported: deltaNHNT_3 (AC output current too "
+                       "high)"),
+              std::string::npos);
+    EXPECT_NE(out.find("data id 1 (the device's own identifier, stamped into the record's "
+                       "DataId)"),
+              std::string::npos);
+    EXPECT_NE(out.find("record   338 bytes reported under data id 5035 (the plug-in's record "
+                       "type)"),
+              std::string::npos);
+    EXPECT_EQ(LinesWith(out, "(completed: cycles whose record was reported;").size(), 1U);
+    EXPECT_NE(out.find("resets: Reset calls, one at the end of every cycle"), std::string::npos);
+    EXPECT_TRUE(std::regex_search(
+        out,
+        std::regex(R"(== cycle 1 completed at \d{4}-\d\d-\d\dT\d\d:\d\d:\d\d[+-]\d\d:\d\d, )")))
+        << out;
+    EXPECT_NE(out.find("ups      ups.status OL OVER ALARM   experimental.output.source inverter   "
+                       "ups.load 46 %   ups.realpower 7590 W\n"),
+              std::string::npos)
+        << out;
+    EXPECT_NE(out.find("battery  battery.charge 100 %   battery.runtime 7200 s (120 min)   "
+                       "battery.temperature 25 °C   battery.current 0.3 A\n"),
+              std::string::npos)
+        << out;
+    EXPECT_NE(out.find("freq     input.frequency 50.0 Hz   output.frequency 50.0 Hz   "
+                       "input.bypass.frequency 50.0 Hz\n"),
+              std::string::npos)
+        << out;
 }
 
 TEST(HalxHostEndToEnd, TraceHasOneTimestampedHexLinePerChunk)

@@ -2,6 +2,7 @@
 // to the plug-in again with --load-cache.
 #include <algorithm>
 #include <fstream>
+#include <regex>
 
 #include <gtest/gtest.h>
 
@@ -91,6 +92,54 @@ TEST(HalxHostFiles, HistoryDecodesAndLoadsBackFromCache)
     EXPECT_EQ(values["errors"].size(), 0U);
     EXPECT_EQ(static_cast<float>(values["values"]["BattryVlt"].asDouble()), 271.2F);
     EXPECT_EQ(values["values"]["InptVlt1"], records[0]["fields"]["InptVlt1"]);
+}
+
+// --decode with units, one record or one field at a time; --load-cache shows
+// the cached record's own time stamp beside the new one.
+TEST(HalxHostFiles, DecodeFiltersWithUnitsAndCacheShowsBothStamps)
+{
+    const SimulatedLine ups;
+    const std::string history = ups.Dir().File("history.bin");
+    const RunResult polled = RunHost({"--port", ups.Path(), "--json", "--interval", "0.2",
+                                      "--cycles", "2", "--history", history});
+    ASSERT_EQ(polled.status, 0) << polled.err;
+
+    const RunResult one = RunHost({"--decode", history, "--record", "2", "--field", "battryvlt",
+                                   "--field", "UpsMnu", "--field", "EstMinRmn"});
+    ASSERT_EQ(one.status, 0) << one.err;
+    EXPECT_EQ(one.out, "record 2 of 2 (file offset 338)\n"
+                       "    4  UpsMnu          text16   \"DELTA\"\n"
+                       "  121  EstMinRmn       int32    120 min\n"
+                       "  129  BattryVlt       float32  271.2 V\n");
+    const RunResult json =
+        RunHost({"--decode", history, "--json", "--field", "BattryVlt", "--field", "InptFrq1"});
+    ASSERT_EQ(json.status, 0) << json.err;
+    const std::vector<Json::Value> decoded = OfKind(JsonEvents(json.out), "decoded");
+    ASSERT_EQ(decoded.size(), 2U);
+    EXPECT_EQ(decoded[1]["fields"].getMemberNames(),
+              (std::vector<std::string>{"BattryVlt", "InptFrq1"}));
+    EXPECT_EQ(decoded[1]["units"]["BattryVlt"].asString(), "V");
+    EXPECT_EQ(decoded[1]["units"]["InptFrq1"].asString(), "Hz");
+
+    // A record stamped long ago: its own stamp, and the new one LoadFromCache
+    // gives it.
+    std::string stored;
+    {
+        std::ifstream in(history, std::ios::binary);
+        stored.assign(338, '\0');
+        in.read(stored.data(), 338);
+    }
+    const char old_stamp[7] = {static_cast<char>(0xE4), 0x07, 3, 14, 9, 26, 53}; // 2020-03-14
+    stored.replace(331, 7, old_stamp, 7);
+    const std::string cache = ups.Dir().Write("old.bin", stored);
+    const RunResult loaded = RunHost({"--load-cache", cache});
+    ASSERT_EQ(loaded.status, 0) << loaded.err;
+    EXPECT_TRUE(std::regex_search(
+        loaded.out,
+        std::regex(R"(cached   the record's own time stamp: 2020-03-14T09:26:53 \(local time\); )"
+                   R"(reported now stamped \d{4}-\d\d-\d\dT\d\d:\d\d:\d\d \(the plug-in stamps)")))
+        << loaded.out;
+    EXPECT_NE(loaded.out.find(", data age 0 s"), std::string::npos) << loaded.out;
 }
 
 TEST(HalxHostFiles, RefusedValuesAreShownWithTheirMessages)

@@ -163,7 +163,13 @@ std::string PortLock::Acquire(const std::string& device, const std::string& dir)
         }
         const long holder = LockHolder(lock);
         if (holder > 0 && holder != self && Alive(holder)) {
-            return "in use by " + DescribeProcess(holder) + ", lock file " + lock;
+            std::string who = DescribeProcess(holder); // "halx-host (pid 1234)"
+            if (who.back() == ')') {
+                who.insert(who.size() - 1, ", lock file " + lock);
+            } else {
+                who += " (lock file " + lock + ")";
+            }
+            return "in use by " + who;
         }
         // Stale: its process is gone (or it names none, or it is our own
         // leftover).  Taken over.

@@ -195,20 +195,15 @@ void LineMonitor::Enter(LineState state, Kind kind, const std::string& text,
 
 void LineMonitor::Announce(LineNotice notice, Moment now)
 {
-    const auto interval = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-        std::chrono::duration<double>(settings_.summary_interval_s));
-    while (!told_at_.empty() && now.steady - told_at_.front() >= interval) {
-        told_at_.pop_front();
+    if (!next_summary_) {
+        next_summary_ = now.After(settings_.summary_interval_s);
     }
-    if (told_at_.size() >= 2) {
-        // Told twice within the interval already: the next summary says it.
+    if (told_in_interval_ >= 2) {
+        // Told twice in this interval already: its summary says the rest.
         folded_ = true;
-        if (!next_summary_) {
-            next_summary_ = now.After(settings_.summary_interval_s);
-        }
         return;
     }
-    told_at_.push_back(now.steady);
+    ++told_in_interval_;
     told_ = notice.kind;
     notice.since = now.wall;
     notices_.push_back(std::move(notice));
@@ -216,7 +211,6 @@ void LineMonitor::Announce(LineNotice notice, Moment now)
     completed_ = 0;
     abandoned_ = 0;
     faults_.clear();
-    next_summary_ = now.After(settings_.summary_interval_s);
 }
 
 void LineMonitor::Tick(Moment now)
@@ -279,6 +273,7 @@ void LineMonitor::Summarise(Moment now)
         notices_.push_back(std::move(notice));
     }
     folded_ = false;
+    told_in_interval_ = 0;
     window_start_ = now;
     completed_ = 0;
     abandoned_ = 0;

@@ -6,15 +6,14 @@
 // for each, and the single --port of the command line is a site of one.
 //
 // Messages: a state change is told at once, at most two in a summary
-// interval; further changes within it are folded into a summary at its
-// end.  While the line is not up a summary follows every interval: how many
-// cycles completed and were abandoned, by fault.  A line that alternates
-// between failing and answering is thus told once, not once a cycle.
+// interval (which begins with the first change told); further changes
+// within it are folded into a summary at its end.  While the line is not up a summary follows every
+// interval: how many cycles completed and were abandoned, by fault.  A line that alternates between
+// failing and answering is thus told once, not once a cycle.
 #pragma once
 
 #include <chrono>
 #include <cstdint>
-#include <deque>
 #include <map>
 #include <optional>
 #include <string>
@@ -133,9 +132,10 @@ private:
     ReplyWindow window_;
     Moment state_since_;
     std::optional<Verdict> last_fault_;
-    // The last state told, and the announcements of the current interval.
+    // The last state told, and how many changes were told in the current
+    // interval (it ends with the next summary).
     std::optional<LineNotice::Kind> told_;
-    std::deque<std::chrono::steady_clock::time_point> told_at_;
+    int told_in_interval_ = 0;
     bool folded_ = false; // changes not told at once, for the next summary
     std::optional<Moment> next_summary_;
     // Since the last notice: cycles completed and abandoned, by fault label.

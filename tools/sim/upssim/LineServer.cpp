@@ -304,7 +304,14 @@ void LineServer::Pump()
         });
         break;
     case Output::Kind::Exit:
-        io_.stop();
+        // Closing the line discards what the host has not read yet: the
+        // last reply first gets there.
+        send_timer_.expires_after(kLinger);
+        send_timer_.async_wait([this](boost::system::error_code ec) {
+            if (!ec) {
+                io_.stop();
+            }
+        });
         break;
     }
 }
