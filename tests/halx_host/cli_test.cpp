@@ -3,7 +3,9 @@
 // noise.
 #include <signal.h>
 
+#include <fstream>
 #include <regex>
+#include <sstream>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -152,6 +154,30 @@ TEST(HalxHostCommandLine, VersionNamesThePluginAndItsBuildId)
         std::regex_search(r.out, std::regex(R"(\nplug-in build id: ([0-9a-f]{16,}|none)\n)")))
         << r.out;
     EXPECT_EQ(r.err, "");
+}
+
+// The exit statuses are listed in --help and in the manual page, the same
+// five.
+TEST(HalxHostCommandLine, ExitStatusesAreDocumentedInHelpAndManualPage)
+{
+    const RunResult help = RunHost({"--help"});
+    ASSERT_EQ(help.status, 0);
+    std::ifstream in(HALX_HOST_MAN_PAGE);
+    ASSERT_TRUE(in) << HALX_HOST_MAN_PAGE;
+    std::ostringstream text;
+    text << in.rdbuf();
+    const std::string man = text.str();
+    const std::size_t section = man.find(".SH EXIT STATUS\n");
+    ASSERT_NE(section, std::string::npos);
+    const std::size_t help_section = help.out.find("\nExit status:\n");
+    ASSERT_NE(help_section, std::string::npos) << help.out;
+    for (int status = 0; status <= 4; ++status) {
+        const std::string n = std::to_string(status);
+        EXPECT_NE(help.out.find("\n  " + n + "  ", help_section), std::string::npos) << n;
+        EXPECT_NE(man.find(".TP\n.B " + n + "\n", section), std::string::npos) << n;
+    }
+    EXPECT_NE(help.out.find("before any cycle completed"), std::string::npos);
+    EXPECT_NE(man.find("before any cycle completed", section), std::string::npos);
 }
 
 } // namespace

@@ -233,20 +233,33 @@ TEST(LineMonitor, SilenceAndPortChangesAreToldOnce)
     line.PortReopened(t0.After(1));
     const Verdict none = halxhost::DiagnoseStall(Window("MNU", ""), "", 2.0);
     line.CycleAbandoned(none, t0.After(3));
+    line.RoundCompleted(kRecord, sizeof kRecord, t0.After(5));
     line.CycleAbandoned(none, t0.After(8));
+    line.CycleAbandoned(none, t0.After(13));
     std::vector<LineNotice> told = line.TakeNotices();
-    ASSERT_EQ(Kinds(told), (std::vector<Kind>{Kind::Waiting, Kind::Reopened}));
+    ASSERT_EQ(Kinds(told),
+              (std::vector<Kind>{Kind::Waiting, Kind::Reopened, Kind::Silent, Kind::Answering}));
     EXPECT_EQ(told[0].text, "port /dev/pts/7 is not there (No such file or directory); waiting "
                             "for it, trying every 1 s");
     EXPECT_EQ(told[1].text, "port /dev/pts/7 opened");
-    // The third change of the minute waits for the summary.
-    line.Tick(t0.After(61));
+    EXPECT_EQ(told[2].text, "the simulated UPS on /dev/pts/7 is not answering (no reply at all "
+                            "to MNU within 2 s); polling goes on");
+    // The third change of the interval (which began with the first notice)
+    // waits for its summary.
+    line.Tick(t0.After(59));
+    EXPECT_TRUE(line.TakeNotices().empty());
+    line.Tick(t0.After(60));
     told = line.TakeNotices();
     ASSERT_EQ(Kinds(told), std::vector<Kind>{Kind::Summary});
+    EXPECT_EQ(told[0].abandoned, 2U);
     EXPECT_NE(told[0].text.find("the simulated UPS on /dev/pts/7 is still not answering"),
               std::string::npos)
         << told[0].text;
 
+    // Changes of the port are told however many came before.
+    line.CycleAbandoned(halxhost::DiagnoseStall(Window("STA", ""), "", 2.0), t0.After(120));
+    line.RoundCompleted(kRecord, sizeof kRecord, t0.After(125));
+    ASSERT_EQ(Kinds(line.TakeNotices()), (std::vector<Kind>{Kind::Failing, Kind::Answering}));
     line.PortLost("end of file (device hung up)", t0.After(130));
     line.PortReopened(t0.After(131));
     told = line.TakeNotices();
@@ -256,6 +269,14 @@ TEST(LineMonitor, SilenceAndPortChangesAreToldOnce)
     EXPECT_EQ(told[1].text, "port /dev/pts/7 reopened");
     line.RoundCompleted(kRecord, sizeof kRecord, t0.After(132));
     EXPECT_TRUE(line.TakeNotices().empty()) << "the reopening said it";
+
+    // A failure folded away is summed up when the session ends.
+    line.CycleAbandoned(halxhost::DiagnoseStall(Window("STA", ""), "", 2.0), t0.After(135));
+    EXPECT_TRUE(line.TakeNotices().empty());
+    line.Finish(t0.After(136));
+    told = line.TakeNotices();
+    ASSERT_EQ(Kinds(told), std::vector<Kind>{Kind::Summary});
+    EXPECT_EQ(told[0].abandoned, 1U);
 }
 
 // Between rounds: nothing while rounds come on time; then the data's age,

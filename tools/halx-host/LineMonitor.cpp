@@ -198,12 +198,18 @@ void LineMonitor::Announce(LineNotice notice, Moment now)
     if (!next_summary_) {
         next_summary_ = now.After(settings_.summary_interval_s);
     }
-    if (told_in_interval_ >= 2) {
+    // The port going and coming is told always: it happens once a pull of
+    // the cable, not once a cycle.
+    const bool port =
+        notice.kind == Kind::Waiting || notice.kind == Kind::Lost || notice.kind == Kind::Reopened;
+    if (!port && told_in_interval_ >= 2) {
         // Told twice in this interval already: its summary says the rest.
         folded_ = true;
         return;
     }
-    ++told_in_interval_;
+    if (!port) {
+        ++told_in_interval_;
+    }
     told_ = notice.kind;
     notice.since = now.wall;
     notices_.push_back(std::move(notice));
@@ -216,6 +222,13 @@ void LineMonitor::Announce(LineNotice notice, Moment now)
 void LineMonitor::Tick(Moment now)
 {
     if (next_summary_ && now.steady >= next_summary_->steady) {
+        Summarise(now);
+    }
+}
+
+void LineMonitor::Finish(Moment now)
+{
+    if (folded_) {
         Summarise(now);
     }
 }

@@ -6,10 +6,11 @@
 // for each, and the single --port of the command line is a site of one.
 //
 // Messages: a state change is told at once, at most two in a summary
-// interval (which begins with the first change told); further changes
-// within it are folded into a summary at its end.  While the line is not up a summary follows every
-// interval: how many cycles completed and were abandoned, by fault.  A line that alternates between
-// failing and answering is thus told once, not once a cycle.
+// interval (which begins with the first notice); further changes
+// within it are folded into a summary at its end (or at the end of the
+// session).  The port going and coming back is always told.  While the line is not up a summary
+// follows every interval: how many cycles completed and were abandoned, by fault.  A line that
+// alternates between failing and answering is thus told once, not once a cycle.
 #pragma once
 
 #include <chrono>
@@ -103,6 +104,8 @@ public:
 
     // --- Time passes: a summary may be due.
     void Tick(Moment now);
+    // The session ends: changes not told yet are summed up now.
+    void Finish(Moment now);
     // The status to show at a poll tick: due once no round has completed for
     // an interval and a reply timeout.
     std::optional<LineStatus> Status(Moment now) const;

@@ -364,6 +364,8 @@ void Poller::Impl::Finish(StopReason reason)
     done = true;
     stopped = reason;
     events.DrainConsole(true);
+    monitor().Finish(Moment::Now());
+    Tell();
     report.Finished(counters(), reason);
     tick.cancel();
     stall.cancel();
