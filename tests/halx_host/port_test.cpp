@@ -14,7 +14,6 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
-#include <thread>
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/serial_port.hpp>
@@ -217,7 +216,13 @@ TEST(HalxHostPort, MissingPortIsWaitedFor)
     const std::unique_ptr<ChildProcess> host =
         StartHost({"--port", later, "--json", "--interval", "0.2", "--reply-timeout", "10",
                    "--reopen-interval", "0.2", "--cycles", "1", "--lock-dir", ups.Dir().Path()});
-    std::this_thread::sleep_for(700ms);
+    // Plugged in once halx-host is waiting for it.
+    bool waiting = false;
+    while (!waiting) {
+        const std::optional<std::string> line = host->ReadLine(60s);
+        ASSERT_TRUE(line.has_value()) << host->Stderr();
+        waiting = line->find("\"state\":\"waiting\"") != std::string::npos;
+    }
     ASSERT_EQ(symlink(ups.Path().c_str(), later.c_str()), 0);
     ASSERT_EQ(host->Wait(120s), 0) << host->Stderr();
     const std::vector<Json::Value> events = JsonEvents(host->Stdout());
