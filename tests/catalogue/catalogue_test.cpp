@@ -179,7 +179,11 @@ TEST(Catalogue, AlarmTableFollowsTheStatusAlarms)
         ASSERT_NE(field, nullptr);
         EXPECT_EQ(field->offset, a.alarm->offset) << a.field;
         EXPECT_EQ(a.alarm->key, "deltaNHNT_" + std::to_string(row));
+        // Found by the key the plug-in passes with the alarm.
+        EXPECT_EQ(FindAlarmMeaning(a.alarm->key), &a);
     }
+    EXPECT_EQ(FindAlarmMeaning("deltaNHNT_15"), nullptr);
+    EXPECT_EQ(FindAlarmMeaning("DELTANHNT_3"), nullptr);
 }
 
 struct AlarmStateRow {

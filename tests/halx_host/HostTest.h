@@ -11,6 +11,7 @@
 #include <vector>
 
 #include <json/value.h>
+#include <json/writer.h> // operator<< for the messages of failed checks
 
 #include "support/ChildProcess.h"
 #include "support/TempDir.h"

@@ -25,6 +25,7 @@ public:
         dir_.Write("array.json", "[1, 2]");
         dir_.Write("337.bin", std::string(337, '\0'));
         dir_.Write("339.bin", std::string(339, '\0'));
+        dir_.Write("676.bin", std::string(676, '\0'));
     }
     // Every "@DIR" replaced by the scratch folder.
     std::string Expand(std::string text) const
@@ -76,7 +77,7 @@ const BadInputCase kCases[] = {
      {"cannot load plug-in @DIR/text.so: ", "@DIR/text.so: "}},
     {"PluginWithoutEntryPoint", {"--json", "--plugin", HALX_HOST_NO_PROVIDERS_LIB}, 1,
      {"has no get_providers: ", "undefined symbol: get_providers"}},
-    {"PortMissing", {"--json", "--port", "@DIR/ttyUSB9"}, 1,
+    {"PortMissing", {"--json", "--port", "@DIR/ttyUSB9", "--no-wait-for-port"}, 1,
      {"cannot open port @DIR/ttyUSB9: No such file or directory"}},
     {"PortNotASerialLine", {"--json", "--port", "/dev/null"}, 1,
      {"cannot open port /dev/null: not a serial line"}},
@@ -105,6 +106,39 @@ const BadInputCase kCases[] = {
     {"CyclesZero", {"--cycles", "0"}, 2, {"--cycles 0"}},
     {"UnknownOption", {"--speed", "9600"}, 2, {"unrecognised option '--speed'"}},
     {"PortAndSim", {"--port", "/dev/ttyS0", "--sim"}, 2, {"--port and --sim exclude each other"}},
+    // A port named without --port is never taken for the simulator.
+    {"PortWithoutOption", {"/dev/ttyUSB0"}, 2,
+     {"halx-host: unexpected argument '/dev/ttyUSB0' (to poll that port: --port /dev/ttyUSB0)"}},
+    {"StrayArgument", {"--json", "extra"}, 2, {"unexpected argument 'extra'"}},
+    // Options that do not apply to the mode chosen.
+    {"DecodeWithPort", {"--decode", "@DIR/339.bin", "--port", "/dev/ttyS0"}, 2,
+     {"--port and --decode exclude each other"}},
+    {"DecodeWithPlugin", {"--decode", "@DIR/339.bin", "--plugin", "x.so"}, 2,
+     {"--plugin does not apply to --decode"}},
+    {"SimOptionWithPort", {"--port", "/dev/ttyS0", "--sim-noise", "5"}, 2,
+     {"--sim-noise does not apply to --port"}},
+    {"PortOptionWithSim", {"--sim", "--lock-dir", "/tmp"}, 2,
+     {"--lock-dir does not apply to the simulated UPS (--sim)"}},
+    {"PollOptionWithCache", {"--load-cache", "@DIR/337.bin", "--cycles", "2"}, 2,
+     {"--cycles does not apply to --load-cache"}},
+    {"DecodeOptionWhenPolling", {"--field", "BattryVlt"}, 2,
+     {"--field does not apply to the simulated UPS (--sim)"}},
+    {"DecodeUnknownField", {"--decode", "@DIR/339.bin", "--field", "Battery"}, 2,
+     {"--field Battery: not a field of the record"}},
+    {"DecodeRecordBeyondTheFile", {"--decode", "@DIR/676.bin", "--record", "3"}, 1,
+     {"record file @DIR/676.bin holds 2 records, not 3"}},
+    {"WaitAndNoWait", {"--port", "/dev/ttyS0", "--wait-for-port", "--no-wait-for-port"}, 2,
+     {"--wait-for-port and --no-wait-for-port exclude each other"}},
+    {"TimeoutZero", {"--timeout", "0"}, 2, {"--timeout 0: expected seconds"}},
+    // The simulated UPS's values are checked with the command line.
+    {"SimValueUnknownField", {"--sim-value", "Battery=1"}, 2,
+     {"--sim-value Battery=1: unknown field \"Battery\""}},
+    {"SimValueTwoDecimals", {"--sim-value", "BattryVlt=265.05"}, 2,
+     {"--sim-value BattryVlt=265.05: bad value \"265.05\" for BattryVlt"}},
+    {"SimValueWithoutValue", {"--sim-value", "BattryVlt"}, 2,
+     {"--sim-value BattryVlt: expected NAME=VALUE"}},
+    // No option is guessed from its first letters.
+    {"AbbreviatedOption", {"--inter", "1"}, 2, {"unrecognised option '--inter'"}},
 };
 // clang-format on
 

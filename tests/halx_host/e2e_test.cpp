@@ -98,6 +98,8 @@ std::vector<std::string> CycleEvents()
     kinds.emplace_back("record");
     kinds.emplace_back("reset");
     kinds.insert(kinds.end(), 15, "alarm");
+    // The plug-in's "rvSize is 0", taken in where it is written.
+    kinds.emplace_back("console");
     kinds.emplace_back("history");
     kinds.emplace_back("values");
     return kinds;
@@ -122,8 +124,11 @@ TEST(HalxHostEndToEnd, PollsThroughPseudoTerminalWithNoiseSplitRepliesAndARaised
     ASSERT_EQ(r.status, 0) << r.err;
     const std::vector<Json::Value> events = JsonEvents(r.out);
 
-    // Every call in order: three whole cycles, then the counters.
-    std::vector<std::string> expected = Repeat(CycleEvents(), 3);
+    // Every call in order: the session, three whole cycles, then the
+    // counters.
+    std::vector<std::string> expected = {"start"};
+    const std::vector<std::string> cycles = Repeat(CycleEvents(), 3);
+    expected.insert(expected.end(), cycles.begin(), cycles.end());
     expected.emplace_back("counters");
     ASSERT_EQ(Kinds(events), expected);
 
@@ -294,8 +299,8 @@ TEST(HalxHostEndToEnd, ReadableViewShowsValuesAlarmChangesAndAbandonedCycles)
         {"--port", ups.Path(), "--interval", "0.2", "--reply-timeout", "10", "--cycles", "2"});
     ASSERT_EQ(r.status, 0) << r.err;
     const std::string& out = r.out;
-    EXPECT_NE(out.find("cycle abandoned: the plug-in reset the exchange while awaiting the MNU "
-                       "reply"),
+    EXPECT_NE(out.find("cycle abandoned at the MNU reply: manufacturer text not DELTA (got "
+                       "\"ACME\"); the plug-in reset the exchange, 1 abandoned so far"),
               std::string::npos)
         << out;
     EXPECT_NE(out.find("UPS      DELTA  model NH-PLUS 20K  version V1.23"), std::string::npos)
@@ -309,6 +314,42 @@ TEST(HalxHostEndToEnd, ReadableViewShowsValuesAlarmChangesAndAbandonedCycles)
     EXPECT_LT(raised, cleared);
     EXPECT_EQ(LinesWith(out, "raised").size(), 1U);
     EXPECT_NE(out.find("cycles completed 2, abandoned 1, resets 3, stalls 0, reopenings 0"),
+              std::string::npos)
+        << out;
+
+    // What a field engineer needs to read it: the alarm's English gloss
+    // beside the names the plug-in passes, the data ids told apart, the
+    // counters explained once, times with their zone, and the values the
+    // sixteen leave out, with units, named as the exporters name them.
+    EXPECT_NE(out.find("raised   deltaNHNT_3  2A1211804  交流输出电流过高: AC output current too "
+                       "high\n"),
+              std::string::npos)
+        << out;
+    EXPECT_NE(out.find("alarms   1 active of 15 reported: deltaNHNT_3 (AC output current too "
+                       "high)"),
+              std::string::npos);
+    EXPECT_NE(out.find("data id 1 (the device's own identifier, stamped into the record's "
+                       "DataId)"),
+              std::string::npos);
+    EXPECT_NE(out.find("record   338 bytes reported under data id 5035 (the plug-in's record "
+                       "type)"),
+              std::string::npos);
+    EXPECT_EQ(LinesWith(out, "(completed: cycles whose record was reported;").size(), 1U);
+    EXPECT_NE(out.find("resets: Reset calls, one at the end of every cycle"), std::string::npos);
+    EXPECT_TRUE(std::regex_search(
+        out,
+        std::regex(R"(== cycle 1 completed at \d{4}-\d\d-\d\dT\d\d:\d\d:\d\d[+-]\d\d:\d\d, )")))
+        << out;
+    EXPECT_NE(out.find("ups      ups.status OL OVER ALARM   experimental.output.source inverter   "
+                       "ups.load 46 %   ups.realpower 7590 W\n"),
+              std::string::npos)
+        << out;
+    EXPECT_NE(out.find("battery  battery.charge 100 %   battery.runtime 7200 s (120 min)   "
+                       "battery.temperature 25 °C   battery.current 0.3 A\n"),
+              std::string::npos)
+        << out;
+    EXPECT_NE(out.find("freq     input.frequency 50.0 Hz   output.frequency 50.0 Hz   "
+                       "input.bypass.frequency 50.0 Hz\n"),
               std::string::npos)
         << out;
 }

@@ -2,6 +2,7 @@
 // to the plug-in again with --load-cache.
 #include <algorithm>
 #include <fstream>
+#include <regex>
 
 #include <gtest/gtest.h>
 
@@ -74,21 +75,71 @@ TEST(HalxHostFiles, HistoryDecodesAndLoadsBackFromCache)
     const RunResult loaded = RunHost({"--load-cache", cache, "--json", "--history", history2});
     ASSERT_EQ(loaded.status, 0) << loaded.err;
     const std::vector<Json::Value> events = JsonEvents(loaded.out);
-    std::vector<std::string> expected = {"record", "reset"};
+    std::vector<std::string> expected = {"start", "record", "reset"};
     expected.insert(expected.end(), 15, "alarm");
-    expected.insert(expected.end(), {"history", "load_cache", "values"});
+    expected.insert(expected.end(), {"console", "history", "load_cache", "values"});
     ASSERT_EQ(Kinds(events), expected);
-    EXPECT_EQ(Without(events[0]["fields"], "RoundTime"),
+    EXPECT_EQ(Without(events[1]["fields"], "RoundTime"),
               Without(records[0]["fields"], "RoundTime"));
-    EXPECT_TRUE(events[18]["accepted"].asBool());
-    EXPECT_EQ(ReadAll(history2), FromHex(events[0]["hex"].asString()));
+    EXPECT_TRUE(events[20]["accepted"].asBool());
+    // The cached record's own stamp, beside the one it is reported with.
+    EXPECT_EQ(events[20]["cached_stamp"], records[0]["fields"]["RoundTime"]);
+    EXPECT_EQ(ReadAll(history2), FromHex(events[1]["hex"].asString()));
     for (std::size_t row = 0; row < 15; ++row) {
-        EXPECT_EQ(events[2 + row]["active"].asBool(), row == 9) << row;
+        EXPECT_EQ(events[3 + row]["active"].asBool(), row == 9) << row;
     }
-    const Json::Value& values = events[19];
+    const Json::Value& values = events[21];
     EXPECT_EQ(values["errors"].size(), 0U);
     EXPECT_EQ(static_cast<float>(values["values"]["BattryVlt"].asDouble()), 271.2F);
     EXPECT_EQ(values["values"]["InptVlt1"], records[0]["fields"]["InptVlt1"]);
+}
+
+// --decode with units, one record or one field at a time; --load-cache shows
+// the cached record's own time stamp beside the new one.
+TEST(HalxHostFiles, DecodeFiltersWithUnitsAndCacheShowsBothStamps)
+{
+    const SimulatedLine ups;
+    const std::string history = ups.Dir().File("history.bin");
+    const RunResult polled = RunHost({"--port", ups.Path(), "--json", "--interval", "0.2",
+                                      "--cycles", "2", "--history", history});
+    ASSERT_EQ(polled.status, 0) << polled.err;
+
+    const RunResult one = RunHost({"--decode", history, "--record", "2", "--field", "battryvlt",
+                                   "--field", "UpsMnu", "--field", "EstMinRmn"});
+    ASSERT_EQ(one.status, 0) << one.err;
+    EXPECT_EQ(one.out, "record 2 of 2 (file offset 338)\n"
+                       "    4  UpsMnu          text16   \"DELTA\"\n"
+                       "  121  EstMinRmn       int32    120 min\n"
+                       "  129  BattryVlt       float32  271.2 V\n");
+    const RunResult json =
+        RunHost({"--decode", history, "--json", "--field", "BattryVlt", "--field", "InptFrq1"});
+    ASSERT_EQ(json.status, 0) << json.err;
+    const std::vector<Json::Value> decoded = OfKind(JsonEvents(json.out), "decoded");
+    ASSERT_EQ(decoded.size(), 2U);
+    EXPECT_EQ(decoded[1]["fields"].getMemberNames(),
+              (std::vector<std::string>{"BattryVlt", "InptFrq1"}));
+    EXPECT_EQ(decoded[1]["units"]["BattryVlt"].asString(), "V");
+    EXPECT_EQ(decoded[1]["units"]["InptFrq1"].asString(), "Hz");
+
+    // A record stamped long ago: its own stamp, and the new one LoadFromCache
+    // gives it.
+    std::string stored;
+    {
+        std::ifstream in(history, std::ios::binary);
+        stored.assign(338, '\0');
+        in.read(stored.data(), 338);
+    }
+    const char old_stamp[7] = {static_cast<char>(0xE4), 0x07, 3, 14, 9, 26, 53}; // 2020-03-14
+    stored.replace(331, 7, old_stamp, 7);
+    const std::string cache = ups.Dir().Write("old.bin", stored);
+    const RunResult loaded = RunHost({"--load-cache", cache});
+    ASSERT_EQ(loaded.status, 0) << loaded.err;
+    EXPECT_TRUE(std::regex_search(
+        loaded.out,
+        std::regex(R"(cached   the record's own time stamp: 2020-03-14T09:26:53 \(local time\); )"
+                   R"(reported now stamped \d{4}-\d\d-\d\dT\d\d:\d\d:\d\d \(the plug-in stamps)")))
+        << loaded.out;
+    EXPECT_NE(loaded.out.find(", data age 0 s"), std::string::npos) << loaded.out;
 }
 
 TEST(HalxHostFiles, RefusedValuesAreShownWithTheirMessages)

@@ -94,9 +94,14 @@ TEST(UpsSimProgram, BadInputIsOneLineOnStandardError)
         {{"--noise", "9000"}, 2, "ups-sim: noise: at most 8192 bytes"},
         {{"--delay", "5"}, 2, "ups-sim: --delay: bad duration \"5\""},
         {{"--pty", "--port", "/dev/null"}, 2, "ups-sim: --pty and --port exclude each other"},
+        {{"/dev/ttyUSB0"},
+         2,
+         "ups-sim: unexpected argument '/dev/ttyUSB0' (to serve that port: --port /dev/ttyUSB0)"},
+        {{"--vers"}, 2, "ups-sim: unrecognised option '--vers'"},
+        {{"--set", "BattryVlt=265.05"}, 2, "ups-sim: --set: bad value \"265.05\" for BattryVlt"},
         {{"--script", "/nonexistent/scenario.ups"},
          1,
-         "ups-sim: /nonexistent/scenario.ups: cannot open the script"},
+         "ups-sim: /nonexistent/scenario.ups: cannot open the script: No such file or directory"},
         {{"--script", bad_script}, 1, "ups-sim: " + bad_script + ":3: wait: bad duration \"10\""},
         {{"--replay", bad_trace}, 1, "ups-sim: " + bad_trace + ":1: expected an even number"},
         {{"--port", "/dev/nonexistent-tty"}, 1, "ups-sim: cannot open /dev/nonexistent-tty: "},
@@ -139,6 +144,47 @@ TEST(UpsSimProgram, ScriptedExitEndsTheProgram)
     ASSERT_TRUE(echo.has_value());
     EXPECT_NE(echo->find(" bye"), std::string::npos) << *echo;
     EXPECT_EQ(sim.Wait(60s), 0);
+}
+
+// Without --log: a line per poll cycle and the counters at the end.
+// --version names the program's version and build id.
+TEST(UpsSimProgram, CyclesAndCountersWithoutLogAndTheVersion)
+{
+    const TempDir dir;
+    const std::string script = dir.Write("two.ups", "wait 2 cycles\nexit\n");
+    ChildProcess sim(UPS_SIM_PATH, {"--script", script, "--drop", "MOD"});
+    const std::string path = ServedPath(sim.ReadLine(20s));
+    ASSERT_NE(path, "") << sim.Stdout();
+    {
+        const HostEnd host(path);
+        for (int cycle = 0; cycle < 2; ++cycle) {
+            EXPECT_EQ(host.Ask(CMD_MNU, 12), "~00D005DELTA");
+            EXPECT_EQ(host.Ask(CMD_MOD, 1, 300ms), "");
+            EXPECT_EQ(host.Ask(CMD_VER, 12), "~00D005V1.23");
+        }
+    }
+    ASSERT_EQ(sim.Wait(60s), 0) << sim.Stderr();
+    std::vector<std::string> lines;
+    std::istringstream out(sim.Stdout());
+    for (std::string line; std::getline(out, line);) {
+        if (line.find(" line: ") == std::string::npos) {      // the host's end closing
+            lines.push_back(line.substr(line.find(' ') + 1)); // without the time
+        }
+    }
+    EXPECT_EQ(lines, (std::vector<std::string>{
+                         "serving on " + path,
+                         "cycle 1 ended: 3 queries, 2 replies, 1 dropped",
+                         "cycle 2 ended: 3 queries, 2 replies, 1 dropped",
+                         "script line 2: exit",
+                         "exit (script): 2 cycles, 6 queries, 4 replies, 2 dropped",
+                     }))
+        << sim.Stdout();
+
+    const RunResult version = RunProgram(UPS_SIM_PATH, {"--version"}, 60s);
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out.rfind("ups-sim ", 0), 0U) << version.out;
+    EXPECT_NE(version.out.find(" (deltanhnt)\nbuild id: "), std::string::npos) << version.out;
+    EXPECT_EQ(version.err, "");
 }
 
 // --json --log: every event a JSON object on its own line, in order, with a
@@ -200,12 +246,12 @@ TEST(UpsSimProgram, JsonEventsOnePerLine)
         R"({"event":"query","query":"VER","text":"~00P003VER"})",
         R"({"event":"reply","query":"VER","text":"~00D005V1.23","length":12,"noise":0,)"
         R"("truncated":false,"recorded":false})",
-        R"({"event":"cycle","cycles":1})",
+        R"({"event":"cycle","cycles":1,"queries":3,"replies":2,"dropped":1})",
         R"({"event":"script","line":6,"source":"close 300ms"})",
         R"({"event":"close","ms":300})",
         R"({"event":"reopen","path":"*"})",
         R"({"event":"script","line":8,"source":"exit"})",
-        R"({"event":"exit","reason":"script"})",
+        R"({"event":"exit","reason":"script","cycles":1,"queries":3,"replies":2,"dropped":1})",
     };
     ASSERT_EQ(events.size(), expected.size()) << sim.Stdout();
     for (std::size_t i = 0; i < expected.size(); ++i) {

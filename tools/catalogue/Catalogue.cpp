@@ -186,6 +186,16 @@ const AlarmMeaning kAlarmMeanings[kStatusAlarmCount] = {
 };
 // clang-format on
 
+const AlarmMeaning* FindAlarmMeaning(const std::string& key)
+{
+    for (const AlarmMeaning& alarm : kAlarmMeanings) {
+        if (key == alarm.alarm->key) {
+            return &alarm;
+        }
+    }
+    return nullptr;
+}
+
 AlarmState StateOf(const unsigned char* record, const AlarmMeaning& alarm)
 {
     const std::uint8_t flag = record[alarm.alarm->offset];

@@ -70,6 +70,9 @@ struct AlarmMeaning {
 // The fifteen alarms, in table order.
 extern const AlarmMeaning kAlarmMeanings[kStatusAlarmCount];
 
+// The alarm whose key is `key` ("deltaNHNT_3"), or nullptr.
+const AlarmMeaning* FindAlarmMeaning(const std::string& key);
+
 AlarmState StateOf(const unsigned char* record, const AlarmMeaning& alarm);
 
 // --- Exported values ---

@@ -24,10 +24,14 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// Exit statuses.
-inline constexpr int kExitOk = 0;
-inline constexpr int kExitBadInput = 1;
-inline constexpr int kExitUsage = 2;
+// Exit statuses, the same for halx-host and ups-sim.
+inline constexpr int kExitOk = 0; // done: the requested cycles completed, or stopped after some
+inline constexpr int kExitBadInput = 1; // an input named on the command line is unusable
+inline constexpr int kExitUsage = 2;    // the command line is wrong
+// Stopped (a signal, --timeout) before any poll cycle completed.
+inline constexpr int kExitNoCycle = 3;
+// Stopped after some cycles completed but before the number requested.
+inline constexpr int kExitIncomplete = 4;
 
 // Writes "TOOL: what" on standard error (after what standard output holds),
 // pointing to TOOL --help for a UsageError, and returns the exit status:

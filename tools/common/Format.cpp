@@ -107,4 +107,10 @@ std::string LocalTimestamp(std::chrono::system_clock::time_point t, bool with_of
     return text;
 }
 
+std::string LocalTime(std::chrono::system_clock::time_point t)
+{
+    std::string stamp = LocalTimestamp(t, true);
+    return stamp.erase(19, 7); // the microseconds
+}
+
 } // namespace tools

@@ -24,5 +24,8 @@ std::string Printable(const std::string& bytes);
 // "2026-12-08T18:39:02.123456", local time; with_offset adds the offset from
 // UTC ("+01:00"), which makes the stamp unambiguous.
 std::string LocalTimestamp(std::chrono::system_clock::time_point t, bool with_offset = false);
+// "2026-12-08T18:39:02+01:00": local time to the second with its offset from
+// UTC (RFC 3339), for people.
+std::string LocalTime(std::chrono::system_clock::time_point t);
 
 } // namespace tools

@@ -1,5 +1,6 @@
 #include "HostEvents.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
@@ -14,17 +15,15 @@ namespace halxhost
 
 using tools::BadInput;
 
-const char* LinkStateName(LinkState state)
+const char* StopReasonName(StopReason reason)
 {
-    switch (state) {
-    case LinkState::Silent:
-        return "silent";
-    case LinkState::Answering:
-        return "answering";
-    case LinkState::Lost:
-        return "lost";
-    case LinkState::Reopened:
-        return "reopened";
+    switch (reason) {
+    case StopReason::Cycles:
+        return "cycles";
+    case StopReason::Signal:
+        return "signal";
+    case StopReason::Timeout:
+        return "timeout";
     }
     return "?";
 }
@@ -57,17 +56,43 @@ void HistoryFile::Append(const unsigned char* data, std::size_t length)
     }
 }
 
-HostEvents::HostEvents(Report& report, HistoryFile* history) : report_(report), history_(history) {}
+HostEvents::HostEvents(Report& report, HistoryFile* history, LineMonitor& monitor,
+                       ConsoleCapture* console)
+    : report_(report), history_(history), monitor_(monitor), console_(console)
+{
+}
+
+void HostEvents::DrainConsole(bool all)
+{
+    if (console_ == nullptr) {
+        return;
+    }
+    for (const std::string& line : console_->Take(all)) {
+        report_.Console(line);
+    }
+}
 
 void HostEvents::StartCycle(HalxSPDevice& dev)
 {
     in_progress_ = true;
+    monitor_.CycleStarted(Moment::Now());
     dev.RefreshStatus();
 }
 
-void HostEvents::HostReset(HalxSPDevice& dev)
+void HostEvents::Process(HalxSPDevice& dev, unsigned char* data, std::size_t length)
+{
+    chunk_.assign(reinterpret_cast<const char*>(data), length);
+    buffered_.assign(reinterpret_cast<const char*>(dev.ReceiveBuffer()),
+                     std::min<std::size_t>(dev.ReceivedCount(), HalxSPDevice::RECV_BUF_SIZE));
+    monitor_.Received(chunk_, Moment::Now());
+    dev.process(data, static_cast<unsigned int>(length));
+    chunk_.clear();
+}
+
+void HostEvents::HostReset(HalxSPDevice& dev, const Verdict& why)
 {
     reset_by_host_ = true;
+    host_verdict_ = why;
     try {
         dev.Reset();
     } catch (...) {
@@ -88,6 +113,11 @@ bool HostEvents::TakeCompletedRound()
 
 void HostEvents::OnSendData(HalxSPDevice& /*dev*/, const unsigned char* data, unsigned int length)
 {
+    DrainConsole(false);
+    // A query after the plug-in's own Reset, without RefreshStatus: it
+    // decoded a reply that came behind what made it reset, and goes on.
+    in_progress_ = true;
+    monitor_.QuerySent(std::string(reinterpret_cast<const char*>(data), length), Moment::Now());
     report_.Tx(data, length);
     if (send) {
         send(data, length);
@@ -96,17 +126,26 @@ void HostEvents::OnSendData(HalxSPDevice& /*dev*/, const unsigned char* data, un
 
 void HostEvents::OnReset(HalxSPDevice& dev)
 {
-    ++counters_.resets;
+    DrainConsole(false);
+    Counters& counters = monitor_.Counters();
+    ++counters.resets;
     report_.Reset(reset_by_host_, dev.CommandState());
+    const Moment now = Moment::Now();
     if (record_reported_) {
         record_reported_ = false;
-        ++counters_.completed;
+        ++counters.completed;
         ++completed_untaken_;
+        monitor_.RoundCompleted(record_.data(), record_.size(), now);
     } else if (in_progress_) {
-        ++counters_.abandoned;
-        if (!reset_by_host_) {
-            report_.Abandoned(dev.CommandState(), counters_);
-        }
+        ++counters.abandoned;
+        Abandonment abandoned;
+        abandoned.by_host = reset_by_host_;
+        abandoned.awaited = dev.CommandState();
+        abandoned.verdict = reset_by_host_ ? host_verdict_
+                                           : DiagnoseReset(monitor_.Window(), buffered_, chunk_,
+                                                           dev.CommandState());
+        monitor_.CycleAbandoned(abandoned.verdict, now);
+        report_.Abandoned(abandoned, counters);
     }
     in_progress_ = false;
 }
@@ -114,13 +153,16 @@ void HostEvents::OnReset(HalxSPDevice& dev)
 void HostEvents::OnSendSP(HalxVDevice& /*dev*/, int data_id, const unsigned char* data,
                           unsigned int length, bool /*urgent*/)
 {
+    DrainConsole(false);
     record_reported_ = true;
+    record_.assign(data, data + length);
     report_.Record(data_id, data, length);
 }
 
 void HostEvents::OnSaveDeviceHistory(HalxVDevice& /*dev*/, const unsigned char* data,
                                      unsigned int length)
 {
+    DrainConsole(false);
     report_.History(data, length);
     if (history_ != nullptr) {
         history_->Append(data, length);
@@ -132,6 +174,7 @@ void HostEvents::OnCheckThresholdBool(HalxVDevice& /*dev*/, int kind, const std:
                                       const std::string& description, bool active,
                                       unsigned short sequence)
 {
+    DrainConsole(false);
     AlarmCall alarm;
     alarm.kind = kind;
     alarm.key = key;
@@ -141,6 +184,19 @@ void HostEvents::OnCheckThresholdBool(HalxVDevice& /*dev*/, int kind, const std:
     alarm.active = active;
     alarm.sequence = sequence;
     report_.Alarm(alarm);
+}
+
+bool HostEvents::OnCheckAOReport(HalxVDevice& /*dev*/, const std::string& /*key*/, float /*value*/)
+{
+    DrainConsole(false);
+    return false;
+}
+
+bool HostEvents::OnDoBatchCheckThreshold(HalxVDevice& /*dev*/,
+                                         const std::vector<rule_value>& /*rules*/)
+{
+    DrainConsole(false);
+    return false;
 }
 
 std::vector<SignalValue> ReadValues(const HalxSPDevice& dev)

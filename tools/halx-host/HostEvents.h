@@ -1,11 +1,14 @@
 // The host side of one device: sees every host operation the device calls
 // (through the stand-in host's observer hook), hands each to the report, the
-// frames to the serial link and the history records to the history file, and
-// keeps track of poll cycles.
+// frames to the serial link and the history records to the history file,
+// takes in the plug-in's console lines in order with them, and keeps track
+// of poll cycles in the line's monitor.
 //
 // A cycle is in progress from RefreshStatus until the next Reset.  A record
 // reported with SendSP and followed by Reset is a completed round; a Reset
-// without a record abandons the cycle.
+// without a record abandons the cycle, and the monitor is told why from what
+// the line carried.  A plug-in that sends its next query after its own Reset
+// (a reply that came behind noise) carries the cycle on.
 #pragma once
 
 #include <cstdio>
@@ -13,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "ConsoleCapture.h"
+#include "LineMonitor.h"
 #include "Report.h"
 #include "halx/HalxSPDevice.h"
 #include "halx/HostObserver.h"
@@ -41,7 +46,9 @@ private:
 class HostEvents : public HostObserver
 {
 public:
-    HostEvents(Report& report, HistoryFile* history);
+    // console: where the plug-in's standard output is taken in (nullptr:
+    // it is not).
+    HostEvents(Report& report, HistoryFile* history, LineMonitor& monitor, ConsoleCapture* console);
 
     // Where the frames of SendData go (the serial link).
     std::function<void(const unsigned char*, std::size_t)> send;
@@ -49,13 +56,19 @@ public:
     // RefreshStatus on the device, as the start of a cycle.
     void StartCycle(HalxSPDevice& dev);
     bool CycleInProgress() const { return in_progress_; }
+    // A chunk from the line, handed to the device's process().
+    void Process(HalxSPDevice& dev, unsigned char* data, std::size_t length);
     // The host ends the current exchange itself (the UPS fell silent, the port
-    // was lost): the device's Reset, reported as the host's.
-    void HostReset(HalxSPDevice& dev);
+    // was lost): the device's Reset, reported as the host's, for `why`.
+    void HostReset(HalxSPDevice& dev, const Verdict& why);
     // True once for each round completed since the last call.
     bool TakeCompletedRound();
+    // The plug-in's console lines written so far, to the report; with
+    // `all`, an unfinished last line too (after a device call returns).
+    void DrainConsole(bool all);
 
-    Counters& counters() { return counters_; }
+    LineMonitor& monitor() { return monitor_; }
+    Counters& counters() { return monitor_.Counters(); }
 
     void OnSendData(HalxSPDevice& dev, const unsigned char* data, unsigned int length) override;
     void OnReset(HalxSPDevice& dev) override;
@@ -67,14 +80,22 @@ public:
                               const std::string& alarm_id, const std::string& name,
                               const std::string& description, bool active,
                               unsigned short sequence) override;
+    bool OnCheckAOReport(HalxVDevice& dev, const std::string& key, float value) override;
+    bool OnDoBatchCheckThreshold(HalxVDevice& dev, const std::vector<rule_value>& rules) override;
 
 private:
     Report& report_;
     HistoryFile* history_;
-    Counters counters_;
+    LineMonitor& monitor_;
+    ConsoleCapture* console_;
     bool in_progress_ = false;
     bool record_reported_ = false; // SendSP seen, its Reset not yet
+    std::vector<unsigned char> record_;
     bool reset_by_host_ = false;
+    Verdict host_verdict_;
+    // The chunk being processed and what the device had buffered before it.
+    std::string chunk_;
+    std::string buffered_;
     unsigned completed_untaken_ = 0;
 };
 

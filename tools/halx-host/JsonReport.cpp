@@ -1,6 +1,7 @@
 #include "JsonReport.h"
 
 #include "RecordFormat.h"
+#include "catalogue/Catalogue.h"
 #include "common/Format.h"
 #include "common/JsonLine.h"
 
@@ -13,36 +14,71 @@ using tools::JsonObject;
 namespace
 {
 
-JsonObject CountersJson(const char* event, const Counters& c)
+Json::Value U64(std::uint64_t n)
+{
+    return Json::Value(static_cast<Json::UInt64>(n));
+}
+
+JsonObject Event(const char* event)
 {
     JsonObject o;
     o.Add("event", event);
-    o.Add("completed", Json::Value(static_cast<Json::UInt64>(c.completed)));
-    o.Add("abandoned", Json::Value(static_cast<Json::UInt64>(c.abandoned)));
-    o.Add("resets", Json::Value(static_cast<Json::UInt64>(c.resets)));
-    o.Add("stalls", Json::Value(static_cast<Json::UInt64>(c.stalls)));
-    o.Add("reopenings", Json::Value(static_cast<Json::UInt64>(c.reopenings)));
     return o;
+}
+
+void AddCounters(JsonObject& o, const Counters& c)
+{
+    o.Add("completed", U64(c.completed));
+    o.Add("abandoned", U64(c.abandoned));
+    o.Add("resets", U64(c.resets));
+    o.Add("stalls", U64(c.stalls));
+    o.Add("reopenings", U64(c.reopenings));
 }
 
 } // namespace
 
-void JsonReport::Line(const JsonObject& object)
+void JsonReport::Line(JsonObject object)
 {
-    // Flushed per line: a reader sees each event as it happens, and the
-    // plug-in's own lines on the same stream stay in order.
+    if (simulated_) {
+        object.Add("simulated", true);
+    }
+    object.Add("seq", U64(++seq_));
+    object.Add("time", tools::LocalTimestamp(std::chrono::system_clock::now(), true));
+    // Flushed per line: a reader sees each event as it happens.
     out_ << object.Text() << std::endl;
+}
+
+void JsonReport::Started(const SessionInfo& info)
+{
+    simulated_ = info.simulated;
+    JsonObject o = Event("start");
+    o.Add("version", info.version);
+    o.Add("plugin", info.plugin);
+    o.Add("plugin_build_id", info.plugin_build_id);
+    o.Add("device_type", info.device_type);
+    o.Add("data_id", Json::Value(static_cast<Json::UInt>(info.data_id)));
+    if (!info.port.empty()) {
+        o.Add("port", info.port);
+        o.Add("baud", info.baud);
+        o.Add("interval_s", info.interval_s);
+    }
+    o.Add("init_setting", info.init_setting_ok);
+    Line(o);
+}
+
+void JsonReport::Console(const std::string& text)
+{
+    Line(Event("console").Add("text", text));
 }
 
 void JsonReport::Tx(const unsigned char* data, std::size_t length)
 {
-    Line(JsonObject().Add("event", "tx").Add("text", tools::Printable(data, length)));
+    Line(Event("tx").Add("text", tools::Printable(data, length)));
 }
 
 void JsonReport::Reset(bool by_host, int /*awaited*/)
 {
-    JsonObject o;
-    o.Add("event", "reset");
+    JsonObject o = Event("reset");
     if (by_host) {
         o.Add("by", "host");
     }
@@ -51,10 +87,9 @@ void JsonReport::Reset(bool by_host, int /*awaited*/)
 
 void JsonReport::Record(int data_id, const unsigned char* data, std::size_t length)
 {
-    JsonObject o;
-    o.Add("event", "record");
+    JsonObject o = Event("record");
     o.Add("data_id", Json::Value(data_id));
-    o.Add("length", Json::Value(static_cast<Json::UInt64>(length)));
+    o.Add("length", U64(length));
     o.Add("hex", Hex(data, length));
     if (length == kRecordSize) {
         o.Add("fields", RecordFieldsJson(data));
@@ -64,76 +99,126 @@ void JsonReport::Record(int data_id, const unsigned char* data, std::size_t leng
 
 void JsonReport::Alarm(const AlarmCall& alarm)
 {
-    Line(JsonObject()
-             .Add("event", "alarm")
-             .Add("key", alarm.key)
-             .Add("alarm_id", alarm.alarm_id)
-             .Add("name", alarm.name)
-             .Add("description", alarm.description)
-             .Add("active", alarm.active)
-             .Add("sequence", Json::Value(static_cast<Json::UInt>(alarm.sequence))));
+    JsonObject o = Event("alarm");
+    o.Add("key", alarm.key)
+        .Add("alarm_id", alarm.alarm_id)
+        .Add("name", alarm.name)
+        .Add("description", alarm.description);
+    if (const catalogue::AlarmMeaning* meaning = catalogue::FindAlarmMeaning(alarm.key)) {
+        o.Add("gloss", meaning->gloss);
+    }
+    o.Add("active", alarm.active)
+        .Add("sequence", Json::Value(static_cast<Json::UInt>(alarm.sequence)));
+    Line(o);
 }
 
 void JsonReport::History(const unsigned char* data, std::size_t length)
 {
-    Line(JsonObject()
-             .Add("event", "history")
-             .Add("length", Json::Value(static_cast<Json::UInt64>(length)))
-             .Add("hex", Hex(data, length)));
+    Line(Event("history").Add("length", U64(length)).Add("hex", Hex(data, length)));
 }
 
-void JsonReport::Round(const std::vector<SignalValue>& values, long long /*age_s*/,
-                       const Counters& /*counters*/)
+void JsonReport::Round(const RoundReport& round)
 {
     JsonObject answered;
     JsonObject refused;
-    for (const SignalValue& v : values) {
+    for (const SignalValue& v : round.values) {
         if (v.ok) {
             answered.Add(v.name, JsonFloat(v.value));
         } else {
             refused.Add(v.name, v.error);
         }
     }
-    Line(JsonObject().Add("event", "values").Add("values", answered).Add("errors", refused));
+    Line(Event("values")
+             .Add("values", answered)
+             .Add("errors", refused)
+             .Add("age_s", Json::Value(static_cast<Json::Int64>(round.age_s))));
 }
 
-void JsonReport::Link(LinkState state, const std::string& port, const std::string& detail,
-                      const Counters& counters)
+void JsonReport::Abandoned(const Abandonment& abandoned, const Counters& counters)
 {
-    JsonObject o;
-    o.Add("event", "link");
-    o.Add("state", LinkStateName(state));
-    o.Add("port", port);
-    if (!detail.empty()) {
-        o.Add("message", detail);
-    }
-    o.Add("stalls", Json::Value(static_cast<Json::UInt64>(counters.stalls)));
-    o.Add("reopenings", Json::Value(static_cast<Json::UInt64>(counters.reopenings)));
+    JsonObject o = Event("abandoned");
+    o.Add("by", abandoned.by_host ? "host" : "plugin");
+    o.Add("query", abandoned.verdict.query);
+    o.Add("reason", FaultName(abandoned.verdict.fault));
+    o.Add("message", abandoned.verdict.text);
+    o.Add("abandoned", U64(counters.abandoned));
     Line(o);
 }
 
-void JsonReport::CacheLoaded(std::size_t length, bool accepted)
+void JsonReport::Notice(const LineNotice& notice, const Counters& counters)
 {
-    Line(JsonObject()
-             .Add("event", "load_cache")
-             .Add("length", Json::Value(static_cast<Json::UInt64>(length)))
-             .Add("accepted", accepted));
+    const bool summary = notice.kind == LineNotice::Kind::Summary;
+    JsonObject o = Event(summary ? "summary" : "link");
+    o.Add("state", summary ? site::LineStateName(notice.state) : NoticeName(notice.kind));
+    o.Add("message", notice.text);
+    if (!notice.reason.empty()) {
+        o.Add("reason", notice.reason);
+    }
+    if (summary) {
+        o.Add("since", tools::LocalTimestamp(notice.since, true));
+        o.Add("period_s", notice.period_s);
+        o.Add("cycles_completed", U64(notice.completed));
+        o.Add("cycles_abandoned", U64(notice.abandoned));
+        JsonObject faults;
+        for (const auto& [label, count] : notice.faults) {
+            faults.Add(label, U64(count));
+        }
+        o.Add("faults", faults);
+    }
+    o.Add("stalls", U64(counters.stalls));
+    o.Add("reopenings", U64(counters.reopenings));
+    Line(o);
+}
+
+void JsonReport::Status(const LineStatus& status)
+{
+    JsonObject o = Event("status");
+    o.Add("state", site::LineStateName(status.state));
+    o.Add("since", tools::LocalTimestamp(status.since, true));
+    o.Add("age_s",
+          status.age_s < 0 ? Json::Value() : Json::Value(static_cast<Json::Int64>(status.age_s)));
+    o.Add("stale", status.stale);
+    o.Add("last_round", status.last_round
+                            ? Json::Value(tools::LocalTimestamp(*status.last_round, true))
+                            : Json::Value());
+    o.Add("message", status.text);
+    Line(o);
+}
+
+void JsonReport::CacheLoaded(std::size_t length, bool accepted, const std::string& cached_stamp)
+{
+    Line(Event("load_cache")
+             .Add("length", U64(length))
+             .Add("accepted", accepted)
+             .Add("cached_stamp", cached_stamp));
 }
 
 void JsonReport::Decoded(std::size_t index, std::size_t /*count*/, const unsigned char* data,
-                         std::size_t length)
+                         std::size_t length, const std::vector<const RecordField*>& fields)
 {
-    Line(JsonObject()
-             .Add("event", "decoded")
-             .Add("index", Json::Value(static_cast<Json::UInt64>(index)))
-             .Add("length", Json::Value(static_cast<Json::UInt64>(length)))
+    JsonObject values;
+    JsonObject units;
+    for (const RecordField* field : fields) {
+        values.Add(field->name, FieldValue(*field, data));
+        const catalogue::FieldMeaning* meaning = catalogue::FindFieldMeaning(field->name);
+        if (meaning != nullptr && *meaning->unit != '\0') {
+            units.Add(field->name, meaning->unit);
+        }
+    }
+    Line(Event("decoded")
+             .Add("index", U64(index))
+             .Add("length", U64(length))
              .Add("hex", Hex(data, length))
-             .Add("fields", RecordFieldsJson(data)));
+             .Add("fields", values)
+             .Add("units", units));
 }
 
-void JsonReport::Finished(const Counters& counters)
+void JsonReport::Finished(const Counters& counters, StopReason reason)
 {
-    Line(CountersJson("counters", counters));
+    JsonObject o = Event("counters");
+    AddCounters(o, counters);
+    o.Add("stopped", StopReasonName(reason));
+    Line(o);
 }
 
 } // namespace halxhost

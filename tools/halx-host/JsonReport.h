@@ -1,8 +1,11 @@
-// --json: one JSON object per line on standard output, in the order the
-// device's calls happen.  Lines that are not JSON objects (the plug-in's own
-// diagnostics) may appear between them.
+// --json: one JSON object per line on standard output and nothing else, in
+// the order the device's calls happen; the plug-in's own console lines
+// arrive as "console" events.  Every event ends with "seq", a number that
+// grows by one per event, and "time", the local time with its offset from
+// UTC (RFC 3339); every event of a simulated run carries "simulated": true.
 #pragma once
 
+#include <cstdint>
 #include <ostream>
 
 #include "Report.h"
@@ -16,24 +19,28 @@ class JsonReport : public Report
 public:
     explicit JsonReport(std::ostream& out) : out_(out) {}
 
+    void Started(const SessionInfo& info) override;
+    void Console(const std::string& text) override;
     void Tx(const unsigned char* data, std::size_t length) override;
     void Reset(bool by_host, int awaited) override;
     void Record(int data_id, const unsigned char* data, std::size_t length) override;
     void Alarm(const AlarmCall& alarm) override;
     void History(const unsigned char* data, std::size_t length) override;
-    void Round(const std::vector<SignalValue>& values, long long age_s,
-               const Counters& counters) override;
-    void Link(LinkState state, const std::string& port, const std::string& detail,
-              const Counters& counters) override;
-    void CacheLoaded(std::size_t length, bool accepted) override;
+    void Round(const RoundReport& round) override;
+    void Abandoned(const Abandonment& abandoned, const Counters& counters) override;
+    void Notice(const LineNotice& notice, const Counters& counters) override;
+    void Status(const LineStatus& status) override;
+    void CacheLoaded(std::size_t length, bool accepted, const std::string& cached_stamp) override;
     void Decoded(std::size_t index, std::size_t count, const unsigned char* data,
-                 std::size_t length) override;
-    void Finished(const Counters& counters) override;
+                 std::size_t length, const std::vector<const RecordField*>& fields) override;
+    void Finished(const Counters& counters, StopReason reason) override;
 
 private:
-    void Line(const tools::JsonObject& object);
+    void Line(tools::JsonObject object);
 
     std::ostream& out_;
+    bool simulated_ = false;
+    std::uint64_t seq_ = 0;
 };
 
 } // namespace halxhost

@@ -5,11 +5,17 @@
 #include <cstdlib>
 #include <limits>
 #include <sstream>
+#include <strings.h>
 #include <vector>
 
 #include <boost/program_options.hpp>
 
 #include "common/Errors.h"
+#include "record/RecordFields.h"
+
+#ifdef HALX_HOST_WITH_SIM
+#include "upssim/Script.h"
+#endif
 
 namespace po = boost::program_options;
 
@@ -26,46 +32,108 @@ po::options_description Description()
     // clang-format off
     desc.add_options()
         ("help,h", "show this text and exit")
+        ("version", "show the version, the plug-in's path and its build id, and exit")
         ("plugin", po::value<std::string>()->value_name("PATH"),
-         "device plug-in to load (default: deltanhnt.so beside the tool, in "
-         "../lib/deltanhnt/, or in the build tree)")
+         "device plug-in to load (default: deltanhnt.so beside the tool, or in "
+         "../lib/deltanhnt/)")
         ("port", po::value<std::string>()->value_name("DEVICE"),
          "serial device of the UPS, e.g. /dev/ttyUSB0 (2400 baud, 8N1)")
-        ("sim", "poll the built-in simulated UPS through a pseudo-terminal "
-         "(the default when no --port is given)")
-        ("sim-value", po::value<std::vector<std::string>>()->value_name("NAME=N"),
-         "simulated UPS: reply field NAME sends the wire value N, e.g. "
-         "OutptOvrCrrent=1 or BattryVlt=2650 (repeatable)")
+        ("sim", "poll the built-in simulated UPS through a pseudo-terminal: no real UPS "
+         "(the default when neither --port, --load-cache nor --decode is given)")
+        ("sim-value", po::value<std::vector<std::string>>()->value_name("NAME=VALUE"),
+         "simulated UPS: reply field NAME sends VALUE, a wire integer or, for a tenths "
+         "field, one decimal: BattryVlt=2650 or BattryVlt=265.0, OutptOvrCrrent=1 "
+         "(repeatable; as ups-sim --set)")
         ("sim-noise", po::value<std::string>()->value_name("BYTES"),
-         "simulated UPS: random bytes before every reply")
+         "simulated UPS: random bytes before every reply, never a \"~\" (see --sim-noise-sync)")
+        ("sim-noise-sync", "simulated UPS: the noise may hold the frame start \"~\", which "
+         "begins a false frame and makes the plug-in give up the cycle")
         ("sim-chunk", po::value<std::string>()->value_name("BYTES"),
          "simulated UPS: write replies in pieces of at most BYTES")
         ("sim-pace", "simulated UPS: send at the real rate of 2400 baud")
         ("settings", po::value<std::string>()->value_name("FILE"),
          "JSON object handed to InitSetting (default: {})")
         ("data-id", po::value<std::string>()->value_name("N"),
-         "the device's data identifier, unsigned 32-bit (default: 1)")
+         "the device's own data identifier, unsigned 32-bit, stamped into the record's "
+         "DataId (default: 1); the record itself is reported under the plug-in's 5035")
         ("interval", po::value<std::string>()->value_name("SECONDS"),
          "time between poll cycles (default: 5)")
         ("reply-timeout", po::value<std::string>()->value_name("SECONDS"),
          "silence after which a cycle counts as stalled (default: 2)")
         ("reopen-interval", po::value<std::string>()->value_name("SECONDS"),
-         "time between attempts to reopen a lost port (default: 1)")
+         "time between attempts to open a lost or missing port (default: 1)")
         ("cycles", po::value<std::string>()->value_name("N"),
          "exit after N completed cycles (default: run until interrupted)")
+        ("timeout", po::value<std::string>()->value_name("SECONDS"),
+         "stop after SECONDS however many cycles completed (see the exit status)")
+        ("wait-for-port", "a port missing at start-up is waited for, as a lost one is "
+         "(the default)")
+        ("no-wait-for-port", "a port missing at start-up is an error (exit status 1)")
+        ("lock-dir", po::value<std::string>()->value_name("DIR"),
+         "where the port's lock file LCK..NAME goes (default: /run/lock; \"\" for none)")
+        ("summary-interval", po::value<std::string>()->value_name("SECONDS"),
+         "while the line is down, how often its state is summed up (default: 60)")
         ("history", po::value<std::string>()->value_name("FILE"),
          "append every record stored as history (338 bytes each)")
         ("load-cache", po::value<std::string>()->value_name("FILE"),
          "hand a 338-byte record to LoadFromCache, show what happens, exit")
         ("decode", po::value<std::string>()->value_name("FILE"),
-         "print every 338-byte record of FILE field by field, exit")
+         "print every 338-byte record of FILE field by field with units, exit")
+        ("record", po::value<std::vector<std::string>>()->value_name("N"),
+         "--decode: only record N, counted from 1 (repeatable)")
+        ("field", po::value<std::vector<std::string>>()->value_name("NAME"),
+         "--decode: only this record field, e.g. BattryVlt (repeatable)")
         ("json", "one JSON object per line on stdout instead of the readable view")
+        ("verbose", "readable view: show the plug-in's own console lines too")
         ("trace", po::value<std::string>()->value_name("FILE"),
          "log every chunk sent and received, timestamped, in hex")
         ("trace-limit", po::value<std::string>()->value_name("BYTES"),
          "size at which the trace moves to FILE.1 and starts anew (default: 8 MiB)");
     // clang-format on
     return desc;
+}
+
+// Where each option applies.
+enum : unsigned {
+    kPort = 1U << static_cast<unsigned>(Mode::Port),
+    kSim = 1U << static_cast<unsigned>(Mode::Sim),
+    kCache = 1U << static_cast<unsigned>(Mode::LoadCache),
+    kDecode = 1U << static_cast<unsigned>(Mode::Decode),
+    kPoll = kPort | kSim,
+    kDevice = kPoll | kCache,
+};
+
+struct Applies {
+    const char* option;
+    unsigned modes;
+};
+
+// clang-format off
+constexpr Applies kApplies[] = {
+    {"plugin", kDevice}, {"settings", kDevice}, {"data-id", kDevice}, {"history", kDevice},
+    {"verbose", kDevice},
+    {"sim-value", kSim}, {"sim-noise", kSim}, {"sim-noise-sync", kSim}, {"sim-chunk", kSim},
+    {"sim-pace", kSim},
+    {"interval", kPoll}, {"reply-timeout", kPoll}, {"reopen-interval", kPoll}, {"cycles", kPoll},
+    {"timeout", kPoll}, {"summary-interval", kPoll}, {"trace", kPoll}, {"trace-limit", kPoll},
+    {"wait-for-port", kPort}, {"no-wait-for-port", kPort}, {"lock-dir", kPort},
+    {"record", kDecode}, {"field", kDecode},
+};
+// clang-format on
+
+const char* ModeText(Mode mode)
+{
+    switch (mode) {
+    case Mode::Port:
+        return "--port";
+    case Mode::Sim:
+        return "the simulated UPS (--sim)";
+    case Mode::LoadCache:
+        return "--load-cache";
+    case Mode::Decode:
+        return "--decode";
+    }
+    return "?";
 }
 
 std::uint64_t ParseUnsigned(const std::string& option, const std::string& text, std::uint64_t min,
@@ -101,33 +169,101 @@ double ParseSeconds(const std::string& option, const std::string& text)
     return value;
 }
 
+// NAME=VALUE for the simulated UPS, read as ups-sim --set reads it.
+void SimValue(const std::string& item, SimSettings& sim)
+{
+#ifdef HALX_HOST_WITH_SIM
+    try {
+        const upssim::ScriptCommand set = upssim::ParseAssignment("set", item);
+        sim.values[set.name] = static_cast<std::int32_t>(set.number);
+    } catch (const upssim::ScriptError& error) {
+        throw UsageError("--sim-value " + item + ": " + error.what());
+    }
+#else
+    (void)sim;
+    throw UsageError("--sim-value " + item + ": this halx-host has no simulated UPS");
+#endif
+}
+
+// The record field a --field names, in any case.
+std::string FieldNamed(const std::string& name)
+{
+    for (const RecordField& field : kRecordFields) {
+        if (strcasecmp(field.name, name.c_str()) == 0) {
+            return field.name;
+        }
+    }
+    throw UsageError("--field " + name +
+                     ": not a field of the record (they are listed in docs/CATALOGUE.md)");
+}
+
 } // namespace
 
 std::string Usage()
 {
     std::ostringstream out;
-    out << "usage: halx-host [--port DEVICE | --sim] [options]\n"
-           "       halx-host --load-cache FILE [options]\n"
-           "       halx-host --decode FILE [--json]\n\n"
+    out << "usage: halx-host --port DEVICE [options]        poll a UPS on a serial line\n"
+           "       halx-host --sim [options]                poll the built-in simulated UPS\n"
+           "       halx-host --load-cache FILE [options]    what LoadFromCache does with a "
+           "record\n"
+           "       halx-host --decode FILE [--record N] [--field NAME] [--json]\n"
+           "       halx-host --version | --help\n\n"
            "Loads a device plug-in as the monitoring unit's host does and polls a UPS\n"
            "through it: one cycle every --interval seconds, each received chunk handed\n"
-           "to the plug-in as it arrives.\n\n"
-        << Description();
+           "to the plug-in as it arrives.  Without --port, --load-cache or --decode it\n"
+           "polls the built-in simulated UPS, and says so in every view and JSON event.\n"
+           "Options that do not apply to the chosen mode are refused.\n\n"
+        << Description()
+        << "\nExit status:\n"
+           "  0  done: the requested --cycles completed (without --cycles: stopped after at\n"
+           "     least one completed), --decode or an accepted --load-cache\n"
+           "  1  an input named cannot be used: the plug-in, a settings, record, history or\n"
+           "     trace file, the port (not a tty, busy, no permission, missing with\n"
+           "     --no-wait-for-port), a record LoadFromCache refuses\n"
+           "  2  the command line is wrong\n"
+           "  3  stopped (Ctrl-C, SIGTERM, SIGHUP, --timeout) before any cycle completed\n"
+           "  4  stopped after some cycles completed, but fewer than --cycles\n";
     return out.str();
 }
 
 Options ParseOptions(int argc, const char* const argv[])
 {
+    // Arguments without an option are a mistake (halx-host /dev/ttyUSB0 meant
+    // --port /dev/ttyUSB0), and options are never guessed from a prefix.
+    std::vector<std::string> stray;
+    po::options_description hidden;
+    hidden.add_options()("stray", po::value(&stray));
+    po::options_description all;
+    all.add(Description()).add(hidden);
+    po::positional_options_description positional;
+    positional.add("stray", -1);
     po::variables_map vm;
     try {
-        po::store(po::command_line_parser(argc, argv).options(Description()).run(), vm);
+        po::store(po::command_line_parser(argc, argv)
+                      .options(all)
+                      .positional(positional)
+                      .style(po::command_line_style::default_style &
+                             ~po::command_line_style::allow_guessing)
+                      .run(),
+                  vm);
         po::notify(vm);
     } catch (const po::error& e) {
         throw UsageError(e.what());
     }
+    if (!stray.empty()) {
+        const std::string& first = stray.front();
+        throw UsageError("unexpected argument '" + first + "'" +
+                         (first.rfind("/dev/", 0) == 0 || first.find("tty") != std::string::npos
+                              ? " (to poll that port: --port " + first + ")"
+                              : ""));
+    }
 
     Options o;
     o.help = vm.count("help") > 0;
+    o.version = vm.count("version") > 0;
+    if (o.help || o.version) {
+        return o;
+    }
     auto text = [&vm](const char* name, std::string& into) {
         if (vm.count(name) > 0) {
             into = vm[name].as<std::string>();
@@ -143,8 +279,49 @@ Options ParseOptions(int argc, const char* const argv[])
     text("load-cache", o.load_cache_file);
     text("decode", o.decode_file);
     text("trace", o.trace_file);
-    o.sim = vm.count("sim") > 0;
+    if (vm.count("lock-dir") > 0) {
+        o.lock_dir = vm["lock-dir"].as<std::string>(); // "" is allowed: no lock file
+    }
     o.json = vm.count("json") > 0;
+    o.verbose = vm.count("verbose") > 0;
+
+    // The mode, then what applies to it.
+    const bool sim = vm.count("sim") > 0;
+    const std::vector<std::pair<const char*, bool>> modes = {
+        {"--port", !o.port.empty()},
+        {"--sim", sim},
+        {"--load-cache", !o.load_cache_file.empty()},
+        {"--decode", !o.decode_file.empty()}};
+    const char* chosen = nullptr;
+    for (const auto& [name, given] : modes) {
+        if (!given) {
+            continue;
+        }
+        if (chosen != nullptr) {
+            throw UsageError(std::string(chosen) + " and " + name + " exclude each other");
+        }
+        chosen = name;
+    }
+    if (!o.port.empty()) {
+        o.mode = Mode::Port;
+    } else if (!o.load_cache_file.empty()) {
+        o.mode = Mode::LoadCache;
+    } else if (!o.decode_file.empty()) {
+        o.mode = Mode::Decode;
+    } else {
+        o.mode = Mode::Sim;
+    }
+    const unsigned mode_bit = 1U << static_cast<unsigned>(o.mode);
+    for (const Applies& applies : kApplies) {
+        if (vm.count(applies.option) > 0 && (applies.modes & mode_bit) == 0) {
+            throw UsageError(std::string("--") + applies.option + " does not apply to " +
+                             ModeText(o.mode));
+        }
+    }
+    if (vm.count("wait-for-port") > 0 && vm.count("no-wait-for-port") > 0) {
+        throw UsageError("--wait-for-port and --no-wait-for-port exclude each other");
+    }
+    o.wait_for_port = vm.count("no-wait-for-port") == 0;
 
     if (vm.count("data-id") > 0) {
         o.data_id =
@@ -159,51 +336,43 @@ Options ParseOptions(int argc, const char* const argv[])
         o.trace_limit = ParseUnsigned("trace-limit", vm["trace-limit"].as<std::string>(), 1024,
                                       std::numeric_limits<std::uint64_t>::max() / 2);
     }
-    if (vm.count("interval") > 0) {
-        o.interval_s = ParseSeconds("interval", vm["interval"].as<std::string>());
-    }
-    if (vm.count("reply-timeout") > 0) {
-        o.reply_timeout_s = ParseSeconds("reply-timeout", vm["reply-timeout"].as<std::string>());
-    }
-    if (vm.count("reopen-interval") > 0) {
-        o.reopen_interval_s =
-            ParseSeconds("reopen-interval", vm["reopen-interval"].as<std::string>());
+    const std::pair<const char*, double*> seconds[] = {{"interval", &o.interval_s},
+                                                       {"reply-timeout", &o.reply_timeout_s},
+                                                       {"reopen-interval", &o.reopen_interval_s},
+                                                       {"timeout", &o.timeout_s},
+                                                       {"summary-interval", &o.summary_interval_s}};
+    for (const auto& [name, into] : seconds) {
+        if (vm.count(name) > 0) {
+            *into = ParseSeconds(name, vm[name].as<std::string>());
+        }
     }
 
     if (vm.count("sim-value") > 0) {
         for (const std::string& item : vm["sim-value"].as<std::vector<std::string>>()) {
-            const std::size_t eq = item.find('=');
-            const std::string name = item.substr(0, eq);
-            const std::string number = eq == std::string::npos ? "" : item.substr(eq + 1);
-            char* end = nullptr;
-            errno = 0;
-            const long value = std::strtol(number.c_str(), &end, 10);
-            if (name.empty() || number.empty() || *end != '\0' || errno == ERANGE ||
-                value < std::numeric_limits<std::int32_t>::min() ||
-                value > std::numeric_limits<std::int32_t>::max()) {
-                throw UsageError("--sim-value " + item + ": expected NAME=N, N a whole number");
-            }
-            o.sim_settings.values[name] = static_cast<std::int32_t>(value);
+            SimValue(item, o.sim_settings);
         }
     }
     if (vm.count("sim-noise") > 0) {
         o.sim_settings.noise =
             ParseUnsigned("sim-noise", vm["sim-noise"].as<std::string>(), 0, 8192);
     }
+    o.sim_settings.noise_sync = vm.count("sim-noise-sync") > 0;
     if (vm.count("sim-chunk") > 0) {
         o.sim_settings.chunk =
             ParseUnsigned("sim-chunk", vm["sim-chunk"].as<std::string>(), 0, 4096);
     }
     o.sim_settings.pace = vm.count("sim-pace") > 0;
 
-    if (!o.port.empty() && o.sim) {
-        throw UsageError("--port and --sim exclude each other");
+    if (vm.count("record") > 0) {
+        for (const std::string& n : vm["record"].as<std::vector<std::string>>()) {
+            o.decode_records.push_back(static_cast<std::size_t>(
+                ParseUnsigned("record", n, 1, std::numeric_limits<std::uint32_t>::max())));
+        }
     }
-    if (!o.decode_file.empty() && !o.load_cache_file.empty()) {
-        throw UsageError("--decode and --load-cache exclude each other");
-    }
-    if (o.port.empty()) {
-        o.sim = true;
+    if (vm.count("field") > 0) {
+        for (const std::string& name : vm["field"].as<std::vector<std::string>>()) {
+            o.decode_fields.push_back(FieldNamed(name));
+        }
     }
     return o;
 }

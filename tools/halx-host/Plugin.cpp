@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "common/Errors.h"
+#include "common/Version.h"
 
 #ifndef HALX_HOST_PLUGIN_RELDIR
 #define HALX_HOST_PLUGIN_RELDIR "../lib/deltanhnt"
@@ -55,6 +56,7 @@ PluginLibrary::PluginLibrary(std::string path) : path_(std::move(path))
         handle_ = nullptr;
         throw BadInput(message);
     }
+    entry_ = symbol;
     try {
         providers_ = reinterpret_cast<get_providers_fn>(symbol)();
     } catch (const std::exception& e) {
@@ -83,6 +85,11 @@ PluginLibrary::~PluginLibrary()
     if (handle_ != nullptr) {
         dlclose(handle_);
     }
+}
+
+std::string PluginLibrary::BuildId() const
+{
+    return tools::BuildIdAt(entry_);
 }
 
 std::unique_ptr<HalxSPDevice> PluginLibrary::CreateDevice() const

@@ -23,6 +23,8 @@ public:
     PluginLibrary& operator=(const PluginLibrary&) = delete;
 
     const std::string& Path() const { return path_; }
+    // The GNU build id of the loaded plug-in, in hex; "" when it has none.
+    std::string BuildId() const;
     // A new device; the caller owns it and destroys it through its virtual
     // destructor, before the library goes.
     std::unique_ptr<HalxSPDevice> CreateDevice() const;
@@ -30,6 +32,7 @@ public:
 private:
     std::string path_;
     void* handle_ = nullptr;
+    void* entry_ = nullptr; // get_providers, inside the plug-in
     std::vector<std::shared_ptr<Provider>> providers_;
     const HalxSPDeviceProvider* provider_ = nullptr;
 };

@@ -1,5 +1,6 @@
 #include "Poller.h"
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -35,11 +36,12 @@ Clock::duration Seconds(double s)
 struct Poller::Impl {
     Impl(HalxSPDevice& d, HostEvents& e, Report& r, TraceFile* trace, PollConfig c)
         : dev(d), events(e), report(r), config(std::move(c)), link(io, trace), tick(io), stall(io),
-          reopen(io), signals(io, SIGINT, SIGTERM, SIGHUP)
+          reopen(io), deadline(io), signals(io, SIGINT, SIGTERM, SIGHUP)
     {
     }
 
-    void Run();
+    void Open();
+    StopReason Run();
     void OnTick();
     void StartCycle();
     void ArmStall(Clock::time_point deadline);
@@ -50,9 +52,13 @@ struct Poller::Impl {
     void ScheduleReopen();
     void TryReopen();
     void StartReading();
-    void Finish();
+    void Warn(const tools::PortOpening& opened);
+    // What the monitor decided: to standard error and to the report.
+    void Tell();
+    void Finish(StopReason reason);
     template <typename F> void CallDevice(const char* what, F&& call);
     Counters& counters() { return events.counters(); }
+    LineMonitor& monitor() { return events.monitor(); }
 
     HalxSPDevice& dev;
     HostEvents& events;
@@ -60,17 +66,19 @@ struct Poller::Impl {
     PollConfig config;
     boost::asio::io_context io;
     SerialLink link;
-    boost::asio::steady_timer tick, stall, reopen;
+    boost::asio::steady_timer tick, stall, reopen, deadline;
     boost::asio::signal_set signals;
 
     Clock::time_point next_tick;
     // Last byte received or cycle started: the reply timeout counts from it.
     Clock::time_point last_activity;
     bool refresh_due = false; // a tick came while a cycle was in progress
-    bool silent = false;      // stalled since the last byte
-    bool lost = false;        // the port failed and is not open again yet
+    bool lost = false;        // the port is not open (lost, or not there yet)
+    bool warned = false;      // the lock file's warning was given
+    bool was_open = false;    // the port has been open (reopening it is counted)
     bool done = false;
     bool exception_reported = false;
+    StopReason stopped = StopReason::Signal;
     std::uint64_t rounds = 0;
 };
 
@@ -84,33 +92,69 @@ Poller::~Poller() = default;
 
 void Poller::Open()
 {
-    std::string error;
-    if (!impl_->link.Open(impl_->config.port, static_cast<unsigned>(impl_->dev.BaudRate()),
-                          error)) {
-        throw BadInput("cannot open port " + impl_->config.port + ": " + error);
+    impl_->Open();
+}
+
+StopReason Poller::Run()
+{
+    return impl_->Run();
+}
+
+void Poller::Impl::Open()
+{
+    const tools::PortOpening opened =
+        link.Open(config.port, static_cast<unsigned>(dev.BaudRate()), config.lock_dir);
+    if (opened.Open()) {
+        was_open = true;
+        Warn(opened);
+        return;
+    }
+    if (opened.failure == tools::OpenFailure::Missing && config.wait_for_port) {
+        // Waited for as a lost port is: it may be an adapter not plugged in
+        // yet.
+        lost = true;
+        monitor().PortWaiting(opened.error, Moment::Now());
+        ScheduleReopen();
+        return;
+    }
+    throw BadInput("cannot open port " + config.port + ": " + opened.error);
+}
+
+void Poller::Impl::Warn(const tools::PortOpening& opened)
+{
+    if (!opened.warning.empty() && !warned) {
+        warned = true;
+        std::cerr << "halx-host: port " << config.port << ": " << opened.warning << std::endl;
     }
 }
 
-void Poller::Run()
-{
-    impl_->Run();
-}
-
-void Poller::Impl::Run()
+StopReason Poller::Impl::Run()
 {
     events.send = [this](const unsigned char* data, std::size_t length) {
         link.Send(data, length);
     };
     signals.async_wait([this](const boost::system::error_code& ec, int /*signal*/) {
         if (!ec) {
-            Finish();
+            Finish(StopReason::Signal);
         }
     });
-    StartReading();
+    if (config.timeout_s > 0) {
+        deadline.expires_after(Seconds(config.timeout_s));
+        deadline.async_wait([this](const boost::system::error_code& ec) {
+            if (!ec) {
+                Finish(StopReason::Timeout);
+            }
+        });
+    }
+    Tell();
+    if (link.IsOpen()) {
+        StartReading();
+    }
     next_tick = Clock::now();
     OnTick();
     io.run();
     events.send = nullptr;
+    return stopped;
 }
 
 void Poller::Impl::StartReading()
@@ -132,6 +176,15 @@ template <typename F> void Poller::Impl::CallDevice(const char* what, F&& call)
                       << " (further exceptions are not reported)" << std::endl;
         }
     }
+    events.DrainConsole(true);
+}
+
+void Poller::Impl::Tell()
+{
+    for (const LineNotice& notice : monitor().TakeNotices()) {
+        std::cerr << "halx-host: " << notice.text << std::endl;
+        report.Notice(notice, counters());
+    }
 }
 
 void Poller::Impl::OnTick()
@@ -151,6 +204,12 @@ void Poller::Impl::OnTick()
         }
     });
 
+    const Moment moment = Moment::Now();
+    monitor().Tick(moment);
+    Tell();
+    if (const std::optional<LineStatus> status = monitor().Status(moment)) {
+        report.Status(*status);
+    }
     if (!link.IsOpen() || events.CycleInProgress()) {
         refresh_due = true;
         return;
@@ -166,9 +225,9 @@ void Poller::Impl::StartCycle()
     ArmStall(last_activity + Seconds(config.reply_timeout_s));
 }
 
-void Poller::Impl::ArmStall(Clock::time_point deadline)
+void Poller::Impl::ArmStall(Clock::time_point when)
 {
-    stall.expires_at(deadline);
+    stall.expires_at(when);
     stall.async_wait([this](const boost::system::error_code& ec) {
         if (!ec) {
             OnStall();
@@ -181,19 +240,18 @@ void Poller::Impl::OnStall()
     if (done || !events.CycleInProgress() || !link.IsOpen()) {
         return;
     }
-    const Clock::time_point deadline = last_activity + Seconds(config.reply_timeout_s);
-    if (Clock::now() < deadline) {
-        ArmStall(deadline);
+    const Clock::time_point when = last_activity + Seconds(config.reply_timeout_s);
+    if (Clock::now() < when) {
+        ArmStall(when);
         return;
     }
     ++counters().stalls;
-    if (!silent) {
-        silent = true;
-        std::cerr << "halx-host: the UPS on " << config.port << " is not answering (nothing for "
-                  << config.reply_timeout_s << " s); polling goes on" << std::endl;
-        report.Link(LinkState::Silent, config.port, "", counters());
-    }
-    CallDevice("Reset", [this] { events.HostReset(dev); });
+    const std::string buffered(
+        reinterpret_cast<const char*>(dev.ReceiveBuffer()),
+        std::min<std::size_t>(dev.ReceivedCount(), HalxSPDevice::RECV_BUF_SIZE));
+    const Verdict verdict = DiagnoseStall(monitor().Window(), buffered, config.reply_timeout_s);
+    CallDevice("Reset", [&] { events.HostReset(dev, verdict); });
+    Tell();
     if (refresh_due) {
         StartCycle();
     }
@@ -205,25 +263,34 @@ void Poller::Impl::OnReceive(unsigned char* data, std::size_t length)
         return;
     }
     last_activity = Clock::now();
-    if (silent) {
-        silent = false;
-        std::cerr << "halx-host: the UPS on " << config.port << " is answering again" << std::endl;
-        report.Link(LinkState::Answering, config.port, "", counters());
+    if (!events.CycleInProgress()) {
+        // The plug-in may carry a cycle on from this (see HostEvents): the
+        // reply timeout then counts from here.
+        ArmStall(last_activity + Seconds(config.reply_timeout_s));
     }
-    CallDevice("process", [&] { dev.process(data, static_cast<unsigned int>(length)); });
+    CallDevice("process", [&] { events.Process(dev, data, length); });
     AfterDeviceCall();
 }
 
 void Poller::Impl::AfterDeviceCall()
 {
     while (!done && events.TakeCompletedRound()) {
-        report.Round(ReadValues(dev), DataAgeSeconds(dev), counters());
+        RoundReport round;
+        round.values = ReadValues(dev);
+        round.age_s = DataAgeSeconds(dev);
+        round.time = monitor().Snapshot().last ? monitor().Snapshot().last->time
+                                               : std::chrono::system_clock::now();
+        round.counters = counters();
+        events.DrainConsole(true);
+        report.Round(round);
         ++rounds;
         if (config.cycles != 0 && rounds >= config.cycles) {
-            Finish();
+            Tell();
+            Finish(StopReason::Cycles);
             return;
         }
     }
+    Tell();
     if (!events.CycleInProgress() && refresh_due) {
         boost::asio::post(io, [this] {
             if (!done && refresh_due && link.IsOpen() && !events.CycleInProgress()) {
@@ -240,13 +307,13 @@ void Poller::Impl::OnLinkError(const std::string& message)
     }
     if (!lost) {
         lost = true;
-        std::cerr << "halx-host: port " << config.port << " lost: " << message
-                  << "; reopening every " << config.reopen_interval_s << " s" << std::endl;
-        report.Link(LinkState::Lost, config.port, message, counters());
+        monitor().PortLost(message, Moment::Now());
     }
     if (events.CycleInProgress()) {
-        CallDevice("Reset", [this] { events.HostReset(dev); });
+        const Verdict verdict = PortLostVerdict(monitor().Window(), message);
+        CallDevice("Reset", [&] { events.HostReset(dev, verdict); });
     }
+    Tell();
     ScheduleReopen();
 }
 
@@ -268,32 +335,42 @@ void Poller::Impl::TryReopen()
     if (config.current_port) {
         config.port = config.current_port();
     }
-    std::string error;
-    if (!link.Open(config.port, static_cast<unsigned>(dev.BaudRate()), error)) {
-        // Still gone: already reported when the port was lost.
+    const tools::PortOpening opened =
+        link.Open(config.port, static_cast<unsigned>(dev.BaudRate()), config.lock_dir);
+    if (!opened.Open()) {
+        // Still gone: already told when the port was lost.
         ScheduleReopen();
         return;
     }
+    Warn(opened);
     lost = false;
-    ++counters().reopenings;
-    std::cerr << "halx-host: port " << config.port << " reopened" << std::endl;
-    report.Link(LinkState::Reopened, config.port, "", counters());
+    if (was_open) {
+        ++counters().reopenings;
+    }
+    was_open = true;
+    monitor().PortReopened(Moment::Now());
+    Tell();
     StartReading();
     if (refresh_due) {
         StartCycle();
     }
 }
 
-void Poller::Impl::Finish()
+void Poller::Impl::Finish(StopReason reason)
 {
     if (done) {
         return;
     }
     done = true;
-    report.Finished(counters());
+    stopped = reason;
+    events.DrainConsole(true);
+    monitor().Finish(Moment::Now());
+    Tell();
+    report.Finished(counters(), reason);
     tick.cancel();
     stall.cancel();
     reopen.cancel();
+    deadline.cancel();
     signals.cancel();
     link.Close();
     io.stop();

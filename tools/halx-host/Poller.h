@@ -4,8 +4,11 @@
 //
 // The next cycle waits while one is in progress, unless the UPS has sent
 // nothing for the reply timeout (a stall): then the host ends the exchange
-// itself and starts over.  A port that fails is reported once and reopened
-// every reopen interval until it comes back.  Everything runs on one thread.
+// itself and starts over.  A port that fails, or that is not there at
+// start-up, is reopened every reopen interval until it comes back.  What
+// the line's monitor decides (faults, state changes, summaries, the age of
+// the data) goes to standard error and to the report.  Everything runs on
+// one thread.
 #pragma once
 
 #include <cstdint>
@@ -31,6 +34,9 @@ struct PollConfig {
     double reply_timeout_s = 2.0;
     double reopen_interval_s = 1.0;
     std::uint64_t cycles = 0; // 0: until interrupted
+    double timeout_s = 0.0;   // 0: none
+    bool wait_for_port = true;
+    std::string lock_dir; // "" : no lock file
 };
 
 class Poller
@@ -42,11 +48,12 @@ public:
     Poller(const Poller&) = delete;
     Poller& operator=(const Poller&) = delete;
 
-    // Opens the port at the device's line speed; throws BadInput.
+    // Opens the port at the device's line speed; a missing port with
+    // wait_for_port is waited for.  Throws BadInput.
     void Open();
-    // Polls until the requested number of cycles has completed or SIGINT,
-    // SIGTERM or SIGHUP arrives.
-    void Run();
+    // Polls until the requested number of cycles has completed, the
+    // timeout has passed or SIGINT, SIGTERM or SIGHUP arrives.
+    StopReason Run();
 
 private:
     struct Impl;

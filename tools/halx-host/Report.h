@@ -1,23 +1,29 @@
 // What halx-host shows of a session: every host operation the device calls,
-// the values after each completed cycle and the state of the serial link.
-// JsonReport writes one JSON object per event; TextReport a view per cycle.
+// the plug-in's console lines, the values after each completed cycle, each
+// cycle given up and why, and the state of the serial line.  JsonReport
+// writes one JSON object per event; TextReport a view per cycle.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "FaultDiagnosis.h"
+#include "LineMonitor.h"
+#include "record/RecordFields.h"
+#include "site/UpsSnapshot.h"
+
 namespace halxhost
 {
 
-struct Counters {
-    std::uint64_t completed = 0;  // rounds completed: a record reported, then Reset
-    std::uint64_t abandoned = 0;  // cycles ended by Reset without a record
-    std::uint64_t resets = 0;     // Reset calls, by the plug-in or by the host
-    std::uint64_t stalls = 0;     // cycles ended because the UPS fell silent
-    std::uint64_t reopenings = 0; // times a lost port was opened again
-};
+// completed: rounds completed (a record reported, then Reset); abandoned:
+// cycles ended by Reset without a record; resets: Reset calls, by the
+// plug-in or by the host (a healthy round ends in one too); stalls: cycles
+// the host ended because the UPS fell silent; reopenings: times a lost port
+// was opened again.
+using Counters = site::LineCounters;
 
 struct AlarmCall {
     int kind = 0;
@@ -36,23 +42,40 @@ struct SignalValue {
 };
 
 struct SessionInfo {
+    std::string version; // halx-host's
     std::string plugin;
+    std::string plugin_build_id;
     std::string device_type;
     std::uint32_t data_id = 0;
     std::string port; // empty when no port is polled
+    bool simulated = false;
     int baud = 0;
     double interval_s = 0.0;
     bool init_setting_ok = true;
 };
 
-enum class LinkState {
-    Silent,    // the UPS stopped answering (first stall)
-    Answering, // bytes arrive again after silence
-    Lost,      // the port failed (read or write error, device gone)
-    Reopened,  // the lost port is open again
+// A completed round as the host saw it.
+struct RoundReport {
+    std::vector<SignalValue> values;              // the sixteen served values
+    long long age_s = -1;                         // the plug-in's own data age (negative: unknown)
+    std::chrono::system_clock::time_point time{}; // when the round completed
+    Counters counters;
 };
 
-const char* LinkStateName(LinkState state);
+// A cycle that ended without a record.
+struct Abandonment {
+    bool by_host = false; // the host's Reset (a silence, the port lost); else the plug-in's
+    int awaited = 0;      // the device's command state at that moment
+    Verdict verdict;
+};
+
+// How a session ended.
+enum class StopReason {
+    Cycles,  // the requested cycles completed
+    Signal,  // SIGINT, SIGTERM or SIGHUP
+    Timeout, // --timeout
+};
+const char* StopReasonName(StopReason reason);
 
 class Report
 {
@@ -60,6 +83,8 @@ public:
     virtual ~Report() = default;
 
     virtual void Started(const SessionInfo& /*info*/) {}
+    // A line the plug-in wrote on its standard output, as it was.
+    virtual void Console(const std::string& text) = 0;
     // Host operations, in the order the device calls them.
     virtual void Tx(const unsigned char* data, std::size_t length) = 0;
     // by_host: the host ended the exchange itself (stall, lost port);
@@ -68,20 +93,23 @@ public:
     virtual void Record(int data_id, const unsigned char* data, std::size_t length) = 0;
     virtual void Alarm(const AlarmCall& alarm) = 0;
     virtual void History(const unsigned char* data, std::size_t length) = 0;
-    // After each completed round: the sixteen values, the age of the data in
-    // seconds (negative when unknown) and the link counters.
-    virtual void Round(const std::vector<SignalValue>& values, long long age_s,
-                       const Counters& counters) = 0;
-    // A cycle ended by the plug-in's Reset without a record.
-    virtual void Abandoned(int /*awaited*/, const Counters& /*counters*/) {}
-    virtual void Link(LinkState state, const std::string& port, const std::string& detail,
-                      const Counters& counters) = 0;
-    // LoadFromCache returned.
-    virtual void CacheLoaded(std::size_t length, bool accepted) = 0;
-    // A record read from a file (--decode).
+    // After each completed round: the values read, the data's age, the
+    // counters.
+    virtual void Round(const RoundReport& round) = 0;
+    // A cycle ended without a record, and why.
+    virtual void Abandoned(const Abandonment& abandoned, const Counters& counters) = 0;
+    // The line changed state, or a summary of how it fares.
+    virtual void Notice(const LineNotice& notice, const Counters& counters) = 0;
+    // No new round for a while: how old the data is.
+    virtual void Status(const LineStatus& status) = 0;
+    // LoadFromCache returned; cached_stamp is the record's own RoundTime as
+    // the file held it ("" when it held none).
+    virtual void CacheLoaded(std::size_t length, bool accepted,
+                             const std::string& cached_stamp) = 0;
+    // A record read from a file (--decode); `fields` are those to show.
     virtual void Decoded(std::size_t index, std::size_t count, const unsigned char* data,
-                         std::size_t length) = 0;
-    virtual void Finished(const Counters& counters) = 0;
+                         std::size_t length, const std::vector<const RecordField*>& fields) = 0;
+    virtual void Finished(const Counters& counters, StopReason reason) = 0;
 };
 
 } // namespace halxhost

@@ -4,22 +4,21 @@
 #include <boost/system/error_code.hpp>
 
 #include "TraceFile.h"
-#include "common/SerialPort.h"
 
 namespace halxhost
 {
 
 SerialLink::SerialLink(boost::asio::io_context& io, TraceFile* trace) : port_(io), trace_(trace) {}
 
-bool SerialLink::Open(const std::string& path, unsigned int baud, std::string& error)
+tools::PortOpening SerialLink::Open(const std::string& path, unsigned int baud,
+                                    const std::string& lock_dir)
 {
     Close();
-    error = tools::OpenSerialPort(port_, path, baud);
-    if (!error.empty()) {
-        return false;
+    tools::PortOpening opened = tools::OpenSerialPort(port_, path, baud, &lock_, lock_dir);
+    if (opened.Open()) {
+        ++generation_;
     }
-    ++generation_;
-    return true;
+    return opened;
 }
 
 void SerialLink::Close()
@@ -31,6 +30,7 @@ void SerialLink::Close()
         boost::system::error_code ignored;
         port_.close(ignored);
     }
+    lock_.Release();
 }
 
 void SerialLink::StartReading(ReceiveHandler on_receive, ErrorHandler on_error)

@@ -13,6 +13,8 @@
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/serial_port.hpp>
 
+#include "common/SerialPort.h"
+
 namespace halxhost
 {
 
@@ -27,9 +29,11 @@ public:
 
     SerialLink(boost::asio::io_context& io, TraceFile* trace);
 
-    // Opens and configures the port; on failure returns false with the
-    // reason in error and leaves the link closed.
-    bool Open(const std::string& path, unsigned int baud, std::string& error);
+    // Opens and configures the port, exclusively (its lock file in
+    // lock_dir, "" for none, then TIOCEXCL); on failure the link stays
+    // closed and the result says why.
+    tools::PortOpening Open(const std::string& path, unsigned int baud,
+                            const std::string& lock_dir);
     void Close();
     bool IsOpen() const { return port_.is_open(); }
 
@@ -44,6 +48,7 @@ private:
     void Failed(const std::string& message);
 
     boost::asio::serial_port port_;
+    tools::PortLock lock_; // held while the port is open
     TraceFile* trace_;
     ReceiveHandler on_receive_;
     ErrorHandler on_error_;

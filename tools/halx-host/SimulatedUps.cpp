@@ -29,6 +29,8 @@ SimulatedUps::SimulatedUps(const SimSettings& settings) : impl_(std::make_unique
     upssim::Options options;
     options.values = settings.values;
     options.noise = settings.noise;
+    // Noise a host skips, unless a "~" among it is asked for.
+    options.noise_without_start = !settings.noise_sync;
     options.chunk = settings.chunk;
     options.pace = settings.pace;
     try {

@@ -15,6 +15,7 @@ namespace halxhost
 struct SimSettings {
     std::map<std::string, std::int32_t> values; // wire values by field name
     std::size_t noise = 0;                      // random bytes before every reply
+    bool noise_sync = false;                    // the noise may hold the frame start "~"
     std::size_t chunk = 0;                      // replies in pieces of this size
     bool pace = false;                          // bytes at the line's real rate
 };

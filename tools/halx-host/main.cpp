@@ -1,16 +1,20 @@
 // halx-host: the stand-in host application.  Loads a device plug-in as the
 // monitoring unit's host does and polls a UPS through it over a serial line
 // (or the simulated UPS on a pseudo-terminal), showing every host operation
-// the device calls, the values it serves and the alarms it raises.
+// the device calls, the values it serves, the alarms it raises, and what
+// goes wrong on the line.
+#include <algorithm>
 #include <iostream>
 #include <memory>
 #include <optional>
 
 #include <json/value.h>
 
+#include "ConsoleCapture.h"
 #include "HostEvents.h"
 #include "Inputs.h"
 #include "JsonReport.h"
+#include "LineMonitor.h"
 #include "Options.h"
 #include "Plugin.h"
 #include "Poller.h"
@@ -19,6 +23,7 @@
 #include "TextReport.h"
 #include "TraceFile.h"
 #include "common/Errors.h"
+#include "common/Version.h"
 
 namespace halxhost
 {
@@ -39,6 +44,11 @@ std::unique_ptr<HistoryFile> History(const Options& o)
     return o.history_file.empty() ? nullptr : std::make_unique<HistoryFile>(o.history_file);
 }
 
+std::string PluginPath(const Options& o)
+{
+    return o.plugin.empty() ? DefaultPluginPath() : o.plugin;
+}
+
 // Creates the device and applies its identifier and settings, as the host
 // does before the first poll cycle.
 std::unique_ptr<HalxSPDevice> CreateDevice(const PluginLibrary& plugin, HostEvents& events,
@@ -48,12 +58,28 @@ std::unique_ptr<HalxSPDevice> CreateDevice(const PluginLibrary& plugin, HostEven
     std::unique_ptr<HalxSPDevice> dev = plugin.CreateDevice();
     dev->SetObserver(&events);
     dev->SetDataId(o.data_id);
+    info.version = tools::ProjectVersion();
     info.plugin = plugin.Path();
+    info.plugin_build_id = plugin.BuildId();
     info.device_type = dev->DeviceType();
     info.data_id = o.data_id;
     info.baud = dev->BaudRate();
     info.init_setting_ok = dev->InitSetting(settings);
     return dev;
+}
+
+int Version(const Options& o)
+{
+    std::cout << "halx-host " << tools::ProjectVersion() << " (deltanhnt)\n";
+    try {
+        const PluginLibrary plugin(PluginPath(o));
+        const std::string id = plugin.BuildId();
+        std::cout << "plug-in: " << plugin.Path()
+                  << "\nplug-in build id: " << (id.empty() ? "none" : id) << "\n";
+    } catch (const std::exception& e) {
+        std::cout << "plug-in: " << e.what() << "\n";
+    }
+    return kExitOk;
 }
 
 int Decode(const Options& o, Report& report)
@@ -65,13 +91,29 @@ int Decode(const Options& o, Report& report)
                        "-byte records");
     }
     const std::size_t count = bytes.size() / kRecordSize;
+    for (const std::size_t n : o.decode_records) {
+        if (n > count) {
+            throw BadInput("record file " + o.decode_file + " holds " + std::to_string(count) +
+                           " records, not " + std::to_string(n));
+        }
+    }
+    std::vector<const RecordField*> fields;
+    for (const RecordField& field : kRecordFields) {
+        if (o.decode_fields.empty() || std::find(o.decode_fields.begin(), o.decode_fields.end(),
+                                                 field.name) != o.decode_fields.end()) {
+            fields.push_back(&field);
+        }
+    }
     for (std::size_t i = 0; i < count; ++i) {
-        report.Decoded(i, count, bytes.data() + i * kRecordSize, kRecordSize);
+        if (o.decode_records.empty() || std::find(o.decode_records.begin(), o.decode_records.end(),
+                                                  i + 1) != o.decode_records.end()) {
+            report.Decoded(i, count, bytes.data() + i * kRecordSize, kRecordSize, fields);
+        }
     }
     return kExitOk;
 }
 
-int LoadCache(const Options& o, Report& report)
+int LoadCache(const Options& o, Report& report, ConsoleCapture& console)
 {
     const std::vector<unsigned char> bytes = ReadBinaryFile(o.load_cache_file, "cache file");
     if (bytes.size() != kRecordSize) {
@@ -81,57 +123,95 @@ int LoadCache(const Options& o, Report& report)
     }
     const Json::Value settings = Settings(o);
     const std::unique_ptr<HistoryFile> history = History(o);
-    const PluginLibrary plugin(o.plugin.empty() ? DefaultPluginPath() : o.plugin);
-    HostEvents events(report, history.get());
+    const PluginLibrary plugin(PluginPath(o));
+    LineSettings line;
+    line.data_id = o.data_id;
+    LineMonitor monitor(line, Moment::Now());
+    HostEvents events(report, history.get(), monitor, &console);
     SessionInfo info;
     const std::unique_ptr<HalxSPDevice> dev = CreateDevice(plugin, events, o, settings, info);
+    events.DrainConsole(true);
     report.Started(info);
 
+    const RecordField& stamp = kRecordFields[std::size(kRecordFields) - 1];
+    const std::string cached_stamp = StampText(bytes.data() + stamp.offset);
     const bool accepted = dev->LoadFromCache(bytes.data(), static_cast<int>(bytes.size()));
-    report.CacheLoaded(bytes.size(), accepted);
+    events.DrainConsole(true);
+    report.CacheLoaded(bytes.size(), accepted, cached_stamp);
     while (events.TakeCompletedRound()) {
-        report.Round(ReadValues(*dev), DataAgeSeconds(*dev), events.counters());
+        RoundReport round;
+        round.values = ReadValues(*dev);
+        round.age_s = DataAgeSeconds(*dev);
+        round.time = monitor.Snapshot().last ? monitor.Snapshot().last->time
+                                             : std::chrono::system_clock::now();
+        round.counters = events.counters();
+        events.DrainConsole(true);
+        report.Round(round);
     }
     return accepted ? kExitOk : kExitBadInput;
 }
 
-int Poll(const Options& o, Report& report)
+int Poll(const Options& o, Report& report, ConsoleCapture& console)
 {
     const Json::Value settings = Settings(o);
     const std::unique_ptr<HistoryFile> history = History(o);
-    const PluginLibrary plugin(o.plugin.empty() ? DefaultPluginPath() : o.plugin);
+    const PluginLibrary plugin(PluginPath(o));
 
+    const bool simulated = o.mode == Mode::Sim;
     std::unique_ptr<SimulatedUps> sim;
     PollConfig config;
     config.port = o.port;
-    if (o.sim) {
+    if (simulated) {
         sim = std::make_unique<SimulatedUps>(o.sim_settings);
         config.port = sim->SlavePath();
         config.current_port = [&sim] { return sim->SlavePath(); };
+        config.lock_dir.clear(); // a terminal of our own
+    } else {
+        config.lock_dir = o.lock_dir;
     }
     config.interval_s = o.interval_s;
     config.reply_timeout_s = o.reply_timeout_s;
     config.reopen_interval_s = o.reopen_interval_s;
     config.cycles = o.cycles;
+    config.timeout_s = o.timeout_s;
+    config.wait_for_port = o.wait_for_port;
 
     std::unique_ptr<TraceFile> trace;
     if (!o.trace_file.empty()) {
         trace = std::make_unique<TraceFile>(o.trace_file, o.trace_limit,
-                                            (o.sim ? "the simulated UPS on " : "port ") +
+                                            (simulated ? "the simulated UPS on " : "port ") +
                                                 config.port + " at 2400 8N1");
     }
 
-    HostEvents events(report, history.get());
+    LineSettings line;
+    line.port = config.port;
+    line.simulated = simulated;
+    line.data_id = o.data_id;
+    line.interval_s = o.interval_s;
+    line.reply_timeout_s = o.reply_timeout_s;
+    line.reopen_interval_s = o.reopen_interval_s;
+    line.summary_interval_s = o.summary_interval_s;
+    LineMonitor monitor(line, Moment::Now());
+    HostEvents events(report, history.get(), monitor, &console);
     SessionInfo info;
     const std::unique_ptr<HalxSPDevice> dev = CreateDevice(plugin, events, o, settings, info);
     info.port = config.port;
+    info.simulated = simulated;
     info.interval_s = o.interval_s;
 
     Poller poller(*dev, events, report, trace.get(), config);
     poller.Open();
+    events.DrainConsole(true);
     report.Started(info);
-    poller.Run();
-    return kExitOk;
+    const StopReason reason = poller.Run();
+    const Counters& counters = events.counters();
+    if (reason == StopReason::Cycles) {
+        return kExitOk;
+    }
+    if (counters.completed == 0) {
+        return tools::kExitNoCycle;
+    }
+    return o.cycles != 0 && counters.completed < o.cycles ? tools::kExitIncomplete : kExitOk;
 }
 
 int Main(int argc, const char* const argv[])
@@ -146,21 +226,31 @@ int Main(int argc, const char* const argv[])
         std::cout << Usage();
         return kExitOk;
     }
-
-    std::unique_ptr<Report> report;
-    if (options.json) {
-        report = std::make_unique<JsonReport>(std::cout);
-    } else {
-        report = std::make_unique<TextReport>(std::cout);
+    if (options.version) {
+        return Version(options);
     }
+
     try {
-        if (!options.decode_file.empty()) {
+        // From here on standard output carries only the report: what the
+        // plug-in writes there is taken in and reported as console events.
+        ConsoleCapture console;
+        std::unique_ptr<Report> report;
+        if (options.json) {
+            report = std::make_unique<JsonReport>(console.Output());
+        } else {
+            report = std::make_unique<TextReport>(console.Output(), options.verbose,
+                                                  console.OutputIsTerminal());
+        }
+        switch (options.mode) {
+        case Mode::Decode:
             return Decode(options, *report);
+        case Mode::LoadCache:
+            return LoadCache(options, *report, console);
+        case Mode::Port:
+        case Mode::Sim:
+            return Poll(options, *report, console);
         }
-        if (!options.load_cache_file.empty()) {
-            return LoadCache(options, *report);
-        }
-        return Poll(options, *report);
+        return kExitOk;
     } catch (const std::exception& e) {
         return tools::Failed("halx-host", e);
     }

@@ -13,6 +13,7 @@
 
 #include "common/Errors.h"
 #include "common/Format.h"
+#include "common/Version.h"
 #include "record/StatusFlags.h"
 #include "upssim/LineServer.h"
 
@@ -24,26 +25,15 @@ namespace
 
 constexpr const char* kUsage = "usage: ups-sim [--pty | --port DEV] [options]";
 
-// "NAME=VALUE" (or "NAME" with a default value) as a script line.
+// "NAME=VALUE" (or "NAME" with a default value) as a script command.
 upssim::ScriptCommand Assignment(const std::string& verb, const std::string& text,
                                  const std::string& fallback)
 {
-    const std::size_t equals = text.find('=');
-    std::string line = verb + " ";
-    if (equals != std::string::npos) {
-        line += text.substr(0, equals) + " " + text.substr(equals + 1);
-    } else if (!fallback.empty()) {
-        line += text + " " + fallback;
-    } else {
-        throw UsageError("--" + verb + ": expected NAME=VALUE, found \"" + text + "\"");
-    }
-    upssim::ScriptCommand command;
     try {
-        upssim::ParseScriptLine(line, command);
+        return upssim::ParseAssignment(verb, text, fallback);
     } catch (const upssim::ScriptError& error) {
-        throw UsageError("--" + std::string(error.what()));
+        throw UsageError("--" + verb + ": " + error.what());
     }
-    return command;
 }
 
 std::chrono::milliseconds Duration(const char* option, const std::string& text)
@@ -80,7 +70,16 @@ struct Command {
     upssim::Options options;
     upssim::Endpoint endpoint;
     bool help = false;
+    bool version = false;
 };
+
+// What --version prints.
+std::string VersionText()
+{
+    const std::string id = tools::BuildIdAt(reinterpret_cast<const void*>(&VersionText));
+    return std::string("ups-sim ") + tools::ProjectVersion() +
+           " (deltanhnt)\nbuild id: " + (id.empty() ? "none" : id) + "\n";
+}
 
 Command Parse(int argc, char** argv, po::options_description& all)
 {
@@ -94,6 +93,8 @@ Command Parse(int argc, char** argv, po::options_description& all)
         "serve a tty device instead, e.g. /dev/ttyUSB0 (raw, --baud, 8N1)")(
         "link", po::value(&command.endpoint.link)->value_name("PATH"),
         "keep a symbolic link at PATH to the pseudo-terminal's slave")(
+        "lock-dir", po::value(&command.endpoint.lock_dir)->value_name("DIR"),
+        "where the --port's lock file goes (default /run/lock; \"\" for none)")(
         "baud", po::value(&o.baud)->value_name("N")->default_value(2400),
         "line speed: the tty's speed and the --pace rate")(
         "pace", po::bool_switch(&o.pace), "send at the line's real byte rate (8N1)")(
@@ -129,17 +130,40 @@ Command Parse(int argc, char** argv, po::options_description& all)
         "replay", po::value(&replay)->value_name("TRACE"),
         "answer from a halx-host --trace file")("log", "print every query and reply")(
         "json", "one JSON object per line on stdout instead of the log lines")(
-        "quiet", "print only the serving line and errors")("help,h", "this help");
+        "quiet", "print only the serving line and errors")("help,h", "this help")(
+        "version", "print the version and build id");
     all.add(line).add(ups).add(faults).add(run);
 
+    // Arguments without an option are a mistake (ups-sim /dev/ttyUSB0 meant
+    // --port /dev/ttyUSB0); options are never guessed from a prefix.
+    std::vector<std::string> stray;
+    po::options_description hidden;
+    hidden.add_options()("stray", po::value(&stray));
+    po::options_description parsed;
+    parsed.add(all).add(hidden);
+    po::positional_options_description positional;
+    positional.add("stray", -1);
     po::variables_map vm;
     try {
-        po::store(po::parse_command_line(argc, argv, all), vm);
+        po::store(po::command_line_parser(argc, argv)
+                      .options(parsed)
+                      .positional(positional)
+                      .style(po::command_line_style::default_style &
+                             ~po::command_line_style::allow_guessing)
+                      .run(),
+                  vm);
         po::notify(vm);
     } catch (const po::error& error) {
         throw UsageError(error.what());
     }
+    if (!stray.empty()) {
+        throw UsageError("unexpected argument '" + stray.front() + "'" +
+                         (stray.front().rfind("/dev/", 0) == 0
+                              ? " (to serve that port: --port " + stray.front() + ")"
+                              : ""));
+    }
     command.help = vm.count("help") > 0;
+    command.version = vm.count("version") > 0;
     if (vm.count("pty") && vm.count("port")) {
         throw UsageError("--pty and --port exclude each other");
     }
@@ -186,7 +210,13 @@ int Serve(int argc, char** argv)
     po::options_description all(kUsage);
     const Command command = Parse(argc, argv, all);
     if (command.help) {
-        std::cout << all << std::endl;
+        std::cout << all
+                  << "\nExit status: 0 when serving ended (a signal, a scripted exit), 1 when "
+                     "a file or port named cannot be used, 2 when the command line is wrong.\n";
+        return tools::kExitOk;
+    }
+    if (command.version) {
+        std::cout << VersionText();
         return tools::kExitOk;
     }
     upssim::LineServer server(command.options, command.endpoint);
@@ -199,8 +229,12 @@ int Serve(int argc, char** argv)
         }
     });
     server.Run();
-    command.options.on_event(
-        upssim::Event{upssim::Event::Kind::Exit, signalled ? "signal" : "script"});
+    // The counters at the end, also without --log.
+    upssim::Event exit{upssim::Event::Kind::Exit, signalled ? "signal" : "script"};
+    const upssim::Counters counters = server.Stats();
+    exit.count = counters.cycles;
+    exit.tally = counters;
+    command.options.on_event(exit);
     return tools::kExitOk;
 }
 

@@ -27,6 +27,19 @@ Json::Value Count(std::uint64_t count)
     return Json::Value(static_cast<Json::UInt64>(count));
 }
 
+std::string TallyText(const Tally& t)
+{
+    return std::to_string(t.queries) + " queries, " + std::to_string(t.replies) + " replies, " +
+           std::to_string(t.dropped) + " dropped";
+}
+
+void AddTally(tools::JsonObject& o, const Tally& t)
+{
+    o.Add("queries", Count(t.queries))
+        .Add("replies", Count(t.replies))
+        .Add("dropped", Count(t.dropped));
+}
+
 } // namespace
 
 std::string EventText(const Event& e)
@@ -56,7 +69,7 @@ std::string EventText(const Event& e)
     case Kind::Echo:
         return e.text;
     case Kind::Cycle:
-        return "cycle " + count + " ended";
+        return "cycle " + count + " ended: " + TallyText(e.tally);
     case Kind::Close:
         return "line: closed for " + count + " ms";
     case Kind::Ignored:
@@ -64,7 +77,7 @@ std::string EventText(const Event& e)
     case Kind::Line:
         return "line: " + e.text;
     case Kind::Exit:
-        return "exit (" + e.text + ")";
+        return "exit (" + e.text + "): " + count + " cycles, " + TallyText(e.tally);
     }
     return "";
 }
@@ -110,12 +123,14 @@ std::string EventJson(const Event& e, std::chrono::system_clock::time_point time
         break;
     case Kind::Cycle:
         o.Add("cycles", Count(e.count));
+        AddTally(o, e.tally);
         break;
     case Kind::Line:
         o.Add("message", e.text);
         break;
     case Kind::Exit:
-        o.Add("reason", e.text);
+        o.Add("reason", e.text).Add("cycles", Count(e.count));
+        AddTally(o, e.tally);
         break;
     }
     return o.Text();

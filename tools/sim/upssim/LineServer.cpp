@@ -130,9 +130,13 @@ void LineServer::OpenPort()
 {
     // Raw at the line speed, 8N1 without flow control, like the UPS's own
     // port.
-    const std::string error = tools::OpenSerialPort(line_, endpoint_.port, options_.baud);
-    if (!error.empty()) {
-        throw std::runtime_error("cannot open " + endpoint_.port + ": " + error);
+    const tools::PortOpening opened =
+        tools::OpenSerialPort(line_, endpoint_.port, options_.baud, &lock_, endpoint_.lock_dir);
+    if (!opened.Open()) {
+        throw std::runtime_error("cannot open " + endpoint_.port + ": " + opened.error);
+    }
+    if (!opened.warning.empty()) {
+        Emit(Event{Event::Kind::Line, opened.warning});
     }
     std::lock_guard<std::mutex> lock(mutex_);
     if (paths_.empty()) {
@@ -145,6 +149,7 @@ void LineServer::Close()
     boost::system::error_code ignored;
     retry_timer_.cancel();
     line_.close(ignored);
+    lock_.Release();
     open_ = false;
 }
 
@@ -299,7 +304,14 @@ void LineServer::Pump()
         });
         break;
     case Output::Kind::Exit:
-        io_.stop();
+        // Closing the line discards what the host has not read yet: the
+        // last reply first gets there.
+        send_timer_.expires_after(kLinger);
+        send_timer_.async_wait([this](boost::system::error_code ec) {
+            if (!ec) {
+                io_.stop();
+            }
+        });
         break;
     }
 }

@@ -17,6 +17,7 @@
 #include <boost/asio/serial_port.hpp>
 #include <boost/asio/steady_timer.hpp>
 
+#include "common/PortLock.h"
 #include "upssim/Options.h"
 #include "upssim/Responder.h"
 
@@ -30,6 +31,9 @@ struct Endpoint {
     // Pseudo-terminal only: a symbolic link kept pointing at the current
     // slave (a scripted "close" makes a new pseudo-terminal).
     std::string link;
+    // Tty only: where the port's lock file goes (tools/common/PortLock.h);
+    // empty: none, the tty is still opened exclusively.
+    std::string lock_dir = tools::kDefaultLockDir;
 };
 
 // The time one byte takes on the line at `baud`, 8N1: start bit, 8 data
@@ -88,6 +92,7 @@ private:
 
     boost::asio::io_context io_;
     boost::asio::serial_port line_;
+    tools::PortLock lock_; // a tty's lock file while it is open
     boost::asio::steady_timer retry_timer_;
     boost::asio::steady_timer script_timer_;
     boost::asio::steady_timer send_timer_;

@@ -76,20 +76,21 @@ void Responder::Receive(const char* data, std::size_t length, Clock::time_point 
     }
     RunScript(now, out);
     for (const Query& query : queries) {
-        ++counters_.queries;
         Event received{Event::Kind::Query, query.frame, query.code};
         Traffic(received);
         if (query.address != kOwnAddress) {
+            ++counters_.queries;
             Dropped(query, "another address", false);
             continue;
         }
         const CommandIndex command = FindCommand(query.code);
         if (command == CMD_MNU) {
             if (cycle_open_) {
-                EndCycle(now, out);
+                EndCycle(now, out); // without this MNU, the next cycle's first query
             }
             cycle_open_ = true;
         }
+        ++counters_.queries;
         Answer(query, now, out);
         if (command == CMD_VER) {
             cycle_open_ = false;
@@ -108,7 +109,12 @@ void Responder::EndCycle(Clock::time_point now, std::vector<Output>& out)
     ++counters_.cycles;
     Event cycle{Event::Kind::Cycle};
     cycle.count = counters_.cycles;
-    Traffic(cycle);
+    cycle.tally.queries = counters_.queries - cycle_start_.queries;
+    cycle.tally.replies = counters_.replies - cycle_start_.replies;
+    cycle.tally.dropped = counters_.dropped - cycle_start_.dropped;
+    cycle_start_ = counters_;
+    // Shown without the traffic too: one line per cycle.
+    Emit(cycle);
     RunScript(now, out);
 }
 

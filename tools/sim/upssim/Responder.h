@@ -41,11 +41,8 @@ struct Output {
     LineShape shape;
 };
 
-struct Counters {
-    std::uint64_t queries = 0; // query frames received (any address)
-    std::uint64_t replies = 0; // queries answered
-    std::uint64_t dropped = 0; // queries left unanswered on purpose
-    std::uint64_t cycles = 0;  // poll cycles ended (see Responder::Receive)
+struct Counters : Tally {
+    std::uint64_t cycles = 0; // poll cycles ended (see Responder::Receive)
 };
 
 class Responder
@@ -112,6 +109,7 @@ private:
     Faults faults_;
     LineShape shape_;
     Counters counters_;
+    Tally cycle_start_; // counters_ when the current cycle began
     bool cycle_open_ = false;
     std::mt19937 noise_random_;
     std::map<std::string, std::size_t> replay_next_; // next recorded answer per query

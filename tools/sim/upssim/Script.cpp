@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <limits>
 #include <sstream>
@@ -388,6 +389,30 @@ bool ParseScriptLine(const std::string& raw, ScriptCommand& command)
     return true;
 }
 
+ScriptCommand ParseAssignment(const std::string& verb, const std::string& text,
+                              const std::string& fallback)
+{
+    const std::size_t equals = text.find('=');
+    std::string line = verb + " ";
+    if (equals != std::string::npos) {
+        line += text.substr(0, equals) + " " + text.substr(equals + 1);
+    } else if (!fallback.empty()) {
+        line += text + " " + fallback;
+    } else {
+        throw ScriptError("expected NAME=VALUE, found \"" + text + "\"");
+    }
+    ScriptCommand command;
+    try {
+        ParseScriptLine(line, command);
+    } catch (const ScriptError& error) {
+        // Without the verb ParseScriptLine puts in front.
+        const std::string message = error.what();
+        throw ScriptError(message.rfind(verb + ": ", 0) == 0 ? message.substr(verb.size() + 2)
+                                                             : message);
+    }
+    return command;
+}
+
 Script ParseScript(std::istream& in, const std::string& source)
 {
     Script script;
@@ -418,7 +443,7 @@ Script LoadScript(const std::string& path)
 {
     std::ifstream in(path);
     if (!in) {
-        throw ScriptError(path + ": cannot open the script");
+        throw ScriptError(path + ": cannot open the script: " + std::strerror(errno));
     }
     return ParseScript(in, path);
 }

@@ -76,9 +76,19 @@ inline constexpr std::size_t kMaxChunk = 4096;
 // throws ScriptError (message without a line number) when it does not parse.
 bool ParseScriptLine(const std::string& line, ScriptCommand& command);
 
+// A value given on a command line, "NAME=VALUE" (ups-sim --set and --flag,
+// halx-host --sim-value), as the script command it stands for: "set NAME
+// VALUE" (an integer wire value, or one decimal for a tenths field:
+// BattryVlt=265.0 sends 2650) or "flag NAME VALUE".  Without "=", VALUE is
+// `fallback`, or the text is refused when there is none.  Throws ScriptError
+// with the reason alone ("unknown field \"Battery\"").
+ScriptCommand ParseAssignment(const std::string& verb, const std::string& text,
+                              const std::string& fallback = "");
+
 // A whole script; errors carry "source:line: ".  Also rejects a "repeat"
 // that no wait precedes (the script would spin).
 Script ParseScript(std::istream& in, const std::string& source);
+// Throws ScriptError "PATH: cannot open the script: REASON" or a parse error.
 Script LoadScript(const std::string& path);
 
 // "250ms", "10s", "1.5s", "2m", "1h"; the unit is required.  Throws
