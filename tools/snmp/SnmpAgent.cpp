@@ -21,7 +21,7 @@ void StderrLog(const std::string& line)
 } // namespace
 
 SnmpAgent::SnmpAgent(boost::asio::io_context& io, const site::SiteConfig& site,
-                     SnapshotsFn snapshots, AgentOptions options)
+                     site::SnapshotsFn snapshots, AgentOptions options)
     : config_(site.snmp), snapshots_(std::move(snapshots)), options_(std::move(options)), tick_(io)
 {
     if (options_.agent_version.empty()) {

@@ -39,13 +39,13 @@ struct AgentOptions {
     std::chrono::milliseconds retry_max{30000};
 };
 
-class SnmpAgent final : public SiteEvents
+class SnmpAgent final : public site::SiteEvents
 {
 public:
     // `site` names the UPSes and the snmp section; `snapshots` is read on the
     // io_context's thread.  Nothing starts before Start().
-    SnmpAgent(boost::asio::io_context& io, const site::SiteConfig& site, SnapshotsFn snapshots,
-              AgentOptions options = {});
+    SnmpAgent(boost::asio::io_context& io, const site::SiteConfig& site,
+              site::SnapshotsFn snapshots, AgentOptions options = {});
     ~SnmpAgent() override;
     SnmpAgent(const SnmpAgent&) = delete;
     SnmpAgent& operator=(const SnmpAgent&) = delete;
@@ -83,7 +83,7 @@ private:
     std::uint32_t Uptime(std::chrono::steady_clock::time_point now) const;
 
     const site::SnmpConfig config_;
-    SnapshotsFn snapshots_;
+    site::SnapshotsFn snapshots_;
     AgentOptions options_;
     std::vector<Served> served_;
     std::vector<State> state_;

@@ -1,5 +1,6 @@
-// What the SNMP subagent needs from the site monitor: the snapshots of the
-// UPSes, read on the io_context's thread, and the events it reacts to.
+// What the site monitor tells the consumers that react to events rather
+// than answer requests (the SNMP subagent, the MQTT publisher): the
+// snapshots of the UPSes, read on the io_context's thread, and the events.
 #pragma once
 
 #include <cstddef>
@@ -8,7 +9,7 @@
 
 #include "UpsSnapshot.h"
 
-namespace snmp
+namespace site
 {
 
 // The site's UPSes in configured order (the order of SiteConfig::ups).
@@ -28,4 +29,4 @@ public:
     virtual void LineChanged(std::size_t ups) = 0;
 };
 
-} // namespace snmp
+} // namespace site
