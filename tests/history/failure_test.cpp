@@ -241,7 +241,7 @@ INSTANTIATE_TEST_SUITE_P(
                            sitedb::Connection db(p, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
                            db.Exec("PRAGMA user_version=7");
                        },
-                       "has schema version 7, newer than this program's 1"}),
+                       "has schema version 7, newer than this program's 2"}),
     [](const ::testing::TestParamInfo<OpenFailureRow>& row) {
         return std::string(row.param.name);
     });

@@ -277,6 +277,44 @@ const BadRow kBad[] = {
      "{\"ups\": [{\"name\": \"a\", \"sim\": true}],\n\"snmp\": "
      "{\"default_context\": \"\"}}",
      "site.conf:2: snmp: serves no UPS"},
+    {"MqttWithoutDatabase", "{\"ups\": [{\"name\": \"a\", \"sim\": true}],\n\"mqtt\": {}}",
+     "site.conf:2: mqtt: needs the site's \"database\""},
+    {"MqttUnknownKey",
+     "{\"database\": \"d\", \"ups\": [{\"name\": \"a\", \"sim\": true}], \"mqtt\": "
+     "{\n\"brokr\": \"x\"}}",
+     "site.conf:2: mqtt: unknown key \"brokr\""},
+    {"MqttQosThree",
+     "{\"database\": \"d\", \"ups\": [{\"name\": \"a\", \"sim\": true}], \"mqtt\": "
+     "{\"qos\":\n 3}}",
+     "site.conf:2: mqtt qos: 3 is out of range (0 to 2)"},
+    {"MqttPortZero",
+     "{\"database\": \"d\", \"ups\": [{\"name\": \"a\", \"sim\": true}], \"mqtt\": "
+     "{\"port\": 0}}",
+     "site.conf:1: mqtt port: 0 is out of range (1 to 65535)"},
+    {"MqttWildcardPrefix",
+     "{\"database\": \"d\", \"ups\": [{\"name\": \"a\", \"sim\": true}], \"mqtt\": "
+     "{\"topic_prefix\": \"ups/#\"}}",
+     "site.conf:1: mqtt topic_prefix: \"ups/#\": topic levels without"},
+    {"MqttTrailingSlashDiscovery",
+     "{\"database\": \"d\", \"ups\": [{\"name\": \"a\", \"sim\": true}], \"mqtt\": "
+     "{\"discovery_prefix\": \"ha/\"}}",
+     "site.conf:1: mqtt discovery_prefix: \"ha/\""},
+    {"MqttPasswordWithoutUser",
+     "{\"database\": \"d\", \"ups\": [{\"name\": \"a\", \"sim\": true}], \"mqtt\": "
+     "{\n\"password\": \"p\"}}",
+     "site.conf:2: mqtt password: needs a username"},
+    {"MqttCertWithoutKey",
+     "{\"database\": \"d\", \"ups\": [{\"name\": \"a\", \"sim\": true}], \"mqtt\": "
+     "{\"tls\":\n {\"cert_file\": \"c.pem\"}}}",
+     "site.conf:2: mqtt tls: cert_file and key_file go together"},
+    {"MqttOutboxZero",
+     "{\"database\": \"d\", \"ups\": [{\"name\": \"a\", \"sim\": true}], \"mqtt\": "
+     "{\"outbox_max\": 0}}",
+     "site.conf:1: mqtt outbox_max: 0 is out of range"},
+    {"MqttTlsNotObject",
+     "{\"database\": \"d\", \"ups\": [{\"name\": \"a\", \"sim\": true}], \"mqtt\": "
+     "{\"tls\": true}}",
+     "site.conf:1: mqtt tls: expected an object"},
 };
 INSTANTIATE_TEST_SUITE_P(Files, BadConfig, testing::ValuesIn(kBad), RowName());
 
@@ -314,6 +352,62 @@ TEST(SiteConfig, SnmpSection)
     const site::SiteConfig off = ParseSiteConfig(
         std::string(two) + R"(, "snmp": {"enabled": false, "default_context": ""}})", "s");
     EXPECT_FALSE(off.snmp.enabled);
+}
+
+TEST(SiteConfig, MqttSection)
+{
+    const char* const base =
+        R"({"site": "s7", "database": "/tmp/s.db", "ups": [{"name": "ups1", "sim": true}])";
+    EXPECT_FALSE(ParseSiteConfig(std::string(base) + "}", "s").mqtt.enabled);
+
+    const site::MqttConfig least =
+        ParseSiteConfig(std::string(base) + R"(, "mqtt": {}})", "s").mqtt;
+    EXPECT_TRUE(least.enabled);
+    EXPECT_EQ(least.host, "localhost");
+    EXPECT_EQ(least.port, 1883);
+    EXPECT_FALSE(least.tls.enabled);
+    EXPECT_EQ(least.client_id, "halx-host-s7");
+    EXPECT_EQ(least.topic_prefix, "ups/s7");
+    EXPECT_EQ(least.qos, 1);
+    EXPECT_EQ(least.keepalive, std::chrono::seconds(30));
+    EXPECT_EQ(least.outbox_max, 100000U);
+    EXPECT_TRUE(least.discovery);
+    EXPECT_EQ(least.discovery_prefix, "homeassistant");
+
+    const site::MqttConfig tls =
+        ParseSiteConfig(std::string(base) + R"(, "mqtt": {"tls": {"ca_file": "ca.pem"}}})", "s")
+            .mqtt;
+    EXPECT_TRUE(tls.tls.enabled);
+    EXPECT_EQ(tls.tls.ca_file, "ca.pem");
+    EXPECT_EQ(tls.port, 8883) << "TLS's port unless one is given";
+
+    const site::MqttConfig full = ParseSiteConfig(std::string(base) + R"(, "mqtt": {
+        "host": "10.0.0.5", "port": 18883, "username": "u", "password": "p",
+        "tls": {"ca_file": "ca.pem", "cert_file": "c.pem", "key_file": "k.pem", "insecure": true},
+        "client_id": "me", "topic_prefix": "fleet/north/s7", "qos": 2, "keepalive": 10,
+        "outbox_max": 500, "max_in_flight": 8, "discovery": false, "discovery_prefix": "ha"}})",
+                                                  "s")
+                                      .mqtt;
+    EXPECT_EQ(full.host, "10.0.0.5");
+    EXPECT_EQ(full.port, 18883);
+    EXPECT_EQ(full.username, "u");
+    EXPECT_EQ(full.password, "p");
+    EXPECT_EQ(full.tls.cert_file, "c.pem");
+    EXPECT_EQ(full.tls.key_file, "k.pem");
+    EXPECT_TRUE(full.tls.insecure);
+    EXPECT_EQ(full.client_id, "me");
+    EXPECT_EQ(full.topic_prefix, "fleet/north/s7");
+    EXPECT_EQ(full.qos, 2);
+    EXPECT_EQ(full.keepalive, std::chrono::seconds(10));
+    EXPECT_EQ(full.outbox_max, 500U);
+    EXPECT_EQ(full.max_in_flight, 8U);
+    EXPECT_FALSE(full.discovery);
+    EXPECT_EQ(full.discovery_prefix, "ha");
+
+    EXPECT_FALSE(
+        ParseSiteConfig(R"({"ups": [{"name": "a", "sim": true}], "mqtt": {"enabled": false}})", "s")
+            .mqtt.enabled)
+        << "a section switched off needs no database";
 }
 
 TEST(SiteConfig, TwoNamesOfOnePortAreOnePort)

@@ -38,6 +38,21 @@ const Schema& SiteSchema()
          "         strftime('%Y-%m-%dT%H:%M:%fZ', r.time_ms / 1000.0, 'unixepoch') AS time,"
          "         r.data_id, r.record"
          "  FROM round AS r JOIN ups AS u ON u.id = r.ups_id;"},
+        {2, "mqtt: the outbox of messages not yet acknowledged by the broker",
+         // One row per message to deliver, in the order they are to go out
+         // (id, never reused: AUTOINCREMENT); deleted once the broker has
+         // acknowledged it.  ups and sequence say which round it belongs
+         // to; created is UTC milliseconds since 1970-01-01.
+         "CREATE TABLE mqtt_outbox ("
+         "  id       INTEGER PRIMARY KEY AUTOINCREMENT,"
+         "  topic    TEXT NOT NULL,"
+         "  payload  BLOB NOT NULL,"
+         "  qos      INTEGER NOT NULL CHECK (qos BETWEEN 0 AND 2),"
+         "  retain   INTEGER NOT NULL CHECK (retain IN (0, 1)),"
+         "  ups      TEXT NOT NULL,"
+         "  sequence INTEGER NOT NULL,"
+         "  created  INTEGER NOT NULL"
+         ");"},
     };
     return schema;
 }

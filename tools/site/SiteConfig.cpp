@@ -425,6 +425,116 @@ PrometheusConfig ReadPrometheus(const Reader& r, const Json::Value& object)
     return prometheus;
 }
 
+// A topic level path we publish under: no wildcards, no empty levels.
+bool ValidTopicPrefix(const std::string& prefix)
+{
+    if (prefix.empty() || prefix.size() > 200 || prefix.front() == '/' || prefix.back() == '/' ||
+        prefix.find("//") != std::string::npos) {
+        return false;
+    }
+    return std::none_of(prefix.begin(), prefix.end(), [](char c) {
+        return c == '+' || c == '#' || c == '\0' || static_cast<unsigned char>(c) < 0x20;
+    });
+}
+
+MqttConfig ReadMqtt(const Reader& r, const Json::Value& object, const std::string& site)
+{
+    MqttConfig mqtt;
+    r.Object(object, "\"mqtt\"");
+    r.OnlyKnownKeys(object,
+                    {"enabled", "host", "port", "tls", "username", "password", "client_id",
+                     "topic_prefix", "qos", "keepalive", "outbox_max", "max_in_flight", "discovery",
+                     "discovery_prefix"},
+                    "mqtt");
+    mqtt.line = r.LineOf(object);
+    mqtt.enabled = true;
+    if (object.isMember("enabled")) {
+        mqtt.enabled = r.Bool(object["enabled"], "mqtt enabled");
+    }
+    if (object.isMember("host")) {
+        mqtt.host = r.Text(object["host"], "mqtt host");
+        if (mqtt.host.empty()) {
+            r.Fail(object["host"], "mqtt host: empty (the broker's name or address)");
+        }
+    }
+    if (object.isMember("tls")) {
+        const Json::Value& tls = r.Object(object["tls"], "mqtt tls");
+        r.OnlyKnownKeys(tls, {"ca_file", "cert_file", "key_file", "insecure"}, "mqtt tls");
+        mqtt.tls.enabled = true;
+        if (tls.isMember("ca_file")) {
+            mqtt.tls.ca_file = r.Text(tls["ca_file"], "mqtt tls ca_file");
+        }
+        if (tls.isMember("cert_file")) {
+            mqtt.tls.cert_file = r.Text(tls["cert_file"], "mqtt tls cert_file");
+        }
+        if (tls.isMember("key_file")) {
+            mqtt.tls.key_file = r.Text(tls["key_file"], "mqtt tls key_file");
+        }
+        if (mqtt.tls.cert_file.empty() != mqtt.tls.key_file.empty()) {
+            r.Fail(tls, "mqtt tls: cert_file and key_file go together");
+        }
+        if (tls.isMember("insecure")) {
+            mqtt.tls.insecure = r.Bool(tls["insecure"], "mqtt tls insecure");
+        }
+        mqtt.port = 8883;
+    }
+    if (object.isMember("port")) {
+        mqtt.port = static_cast<std::uint16_t>(r.Whole(object["port"], "mqtt port", 1, 65535));
+    }
+    if (object.isMember("username")) {
+        mqtt.username = r.Text(object["username"], "mqtt username");
+    }
+    if (object.isMember("password")) {
+        mqtt.password = r.Text(object["password"], "mqtt password");
+        if (mqtt.username.empty()) {
+            r.Fail(object["password"], "mqtt password: needs a username");
+        }
+    }
+    mqtt.client_id = "halx-host-" + site;
+    if (object.isMember("client_id")) {
+        mqtt.client_id = r.Text(object["client_id"], "mqtt client_id");
+        if (mqtt.client_id.empty() || mqtt.client_id.size() > 128) {
+            r.Fail(object["client_id"], "mqtt client_id: 1 to 128 characters");
+        }
+    }
+    mqtt.topic_prefix = "ups/" + site;
+    if (object.isMember("topic_prefix")) {
+        mqtt.topic_prefix = r.Text(object["topic_prefix"], "mqtt topic_prefix");
+        if (!ValidTopicPrefix(mqtt.topic_prefix)) {
+            r.Fail(object["topic_prefix"],
+                   "mqtt topic_prefix: \"" + mqtt.topic_prefix +
+                       "\": topic levels without '+', '#', empty levels or a '/' at either end");
+        }
+    }
+    if (object.isMember("qos")) {
+        mqtt.qos = static_cast<int>(r.Whole(object["qos"], "mqtt qos", 0, 2));
+    }
+    if (object.isMember("keepalive")) {
+        mqtt.keepalive =
+            std::chrono::seconds(r.Whole(object["keepalive"], "mqtt keepalive (seconds)", 5, 3600));
+    }
+    if (object.isMember("outbox_max")) {
+        mqtt.outbox_max = static_cast<std::size_t>(
+            r.Whole(object["outbox_max"], "mqtt outbox_max", 1, 100000000));
+    }
+    if (object.isMember("max_in_flight")) {
+        mqtt.max_in_flight = static_cast<std::size_t>(
+            r.Whole(object["max_in_flight"], "mqtt max_in_flight", 1, 65535));
+    }
+    if (object.isMember("discovery")) {
+        mqtt.discovery = r.Bool(object["discovery"], "mqtt discovery");
+    }
+    if (object.isMember("discovery_prefix")) {
+        mqtt.discovery_prefix = r.Text(object["discovery_prefix"], "mqtt discovery_prefix");
+        if (!ValidTopicPrefix(mqtt.discovery_prefix)) {
+            r.Fail(object["discovery_prefix"],
+                   "mqtt discovery_prefix: \"" + mqtt.discovery_prefix +
+                       "\": topic levels without '+', '#', empty levels or a '/' at either end");
+        }
+    }
+    return mqtt;
+}
+
 // Two names of one device (/dev/ttyUSB0 and its /dev/serial/by-id/ link) are
 // one port.
 std::string SamePortKey(const std::string& port)
@@ -500,7 +610,8 @@ SiteConfig ParseSiteConfig(const std::string& text, const std::string& path)
     }
     const Reader r(text, path);
     r.Object(root, "the file");
-    r.OnlyKnownKeys(root, {"site", "database", "ups", "nut", "snmp", "prometheus"}, "the file");
+    r.OnlyKnownKeys(root, {"site", "database", "ups", "nut", "snmp", "prometheus", "mqtt"},
+                    "the file");
 
     SiteConfig config;
     config.path = path;
@@ -540,6 +651,12 @@ SiteConfig ParseSiteConfig(const std::string& text, const std::string& path)
     }
     if (root.isMember("prometheus")) {
         config.prometheus = ReadPrometheus(r, root["prometheus"]);
+    }
+    if (root.isMember("mqtt")) {
+        config.mqtt = ReadMqtt(r, root["mqtt"], config.site);
+        if (config.mqtt.enabled && config.database.empty()) {
+            r.Fail(root["mqtt"], "mqtt: needs the site's \"database\" (the outbox is kept there)");
+        }
     }
     return config;
 }

@@ -102,6 +102,37 @@ struct PrometheusConfig {
     int line = 0; // where the section starts in the file
 };
 
+// TLS towards the MQTT broker.  On when the "tls" object is there.
+struct MqttTls {
+    bool enabled = false;
+    std::string ca_file;   // CA certificates that sign the broker's; empty: the system's
+    std::string cert_file; // client certificate, with key_file, or empty
+    std::string key_file;
+    bool insecure = false; // the broker's host name is not checked against its certificate
+};
+
+// The MQTT output (docs/MQTT.md).  Off unless the file has an "mqtt" section.
+struct MqttConfig {
+    bool enabled = false;
+    std::string host = "localhost";
+    std::uint16_t port = 1883; // 8883 by default with TLS
+    MqttTls tls;
+    std::string username;     // empty: none
+    std::string password;     // only with a username
+    std::string client_id;    // default "halx-host-<site>"
+    std::string topic_prefix; // default "ups/<site>"
+    int qos = 1;              // of the rounds and alarm changes: 0, 1 or 2
+    std::chrono::seconds keepalive{30};
+    // Entries the outbox holds at most; beyond, the oldest is dropped (and
+    // counted).
+    std::size_t outbox_max = 100000;
+    // Outbox entries handed to the broker before their acknowledgement.
+    std::size_t max_in_flight = 64;
+    bool discovery = true; // Home Assistant MQTT discovery
+    std::string discovery_prefix = "homeassistant";
+    int line = 0; // where the section starts in the file
+};
+
 struct SiteConfig {
     std::string path;     // the file it was read from
     std::string site;     // the site's name (default: the host name)
@@ -110,6 +141,7 @@ struct SiteConfig {
     NutConfig nut;
     SnmpConfig snmp;
     PrometheusConfig prometheus;
+    MqttConfig mqtt;
 };
 
 // Reads and checks the file.  Throws ConfigError: syntax errors (with
