@@ -219,8 +219,8 @@ void Publisher::Lost(const std::string& why)
     } else if (!reason_.empty()) {
         TellFailure(reason_);
     } else {
-        TellFailure("cannot connect to " + Broker() + ": " + why + "; retrying, outbox " +
-                    std::to_string(outbox_.Depth()) + " entries");
+        TellFailure("cannot connect to " + Broker() + ": " + why +
+                    "; retrying, the outbox keeps what comes meanwhile");
     }
     ReleaseSocket();
     state_ = State::Waiting;

@@ -10,7 +10,8 @@
 // --linger seconds for the outbox to empty, then exits.  --fill N commits N
 // rounds to the outbox without connecting, as a backlog for the benchmark.
 // On exit (or SIGTERM/SIGINT) one line of counters goes to stdout:
-//   counters queued=Q published=P acknowledged=A dropped=D resent=R connects=C outbox=O
+//   counters queued=Q published=P acknowledged=A dropped=D resent=R connects=C
+//            failures=F outbox=O
 // --rounds 0 runs until stopped.
 #include <chrono>
 #include <csignal>
@@ -113,7 +114,8 @@ struct Driver {
         std::cout << "counters queued=" << c.queued << " published=" << c.published
                   << " acknowledged=" << c.acknowledged << " dropped=" << c.dropped
                   << " resent=" << c.resent << " connects=" << c.connects
-                  << " outbox=" << publisher->OutboxDepth() << std::endl;
+                  << " failures=" << c.failures << " outbox=" << publisher->OutboxDepth()
+                  << std::endl;
     }
 };
 
