@@ -19,8 +19,8 @@
 set -euo pipefail
 
 declare -A groups=(
-    [build]="build-essential cmake ninja-build libboost-dev libboost-program-options-dev libjsoncpp-dev libsqlite3-dev libsnmp-dev"
-    [test]="libgtest-dev libgmock-dev libbenchmark-dev python3 dpkg-dev file pkg-config lintian sqlite3 nut-client snmpd snmp snmptrapd prometheus"
+    [build]="build-essential cmake ninja-build libboost-dev libboost-program-options-dev libjsoncpp-dev libsqlite3-dev libsnmp-dev libmosquitto-dev"
+    [test]="libgtest-dev libgmock-dev libbenchmark-dev python3 dpkg-dev file pkg-config lintian sqlite3 nut-client snmpd snmp snmptrapd prometheus mosquitto mosquitto-clients openssl"
     [cross]="crossbuild-essential-mipsel qemu-user"
     [analysis]="valgrind clang libclang-rt-14-dev llvm clang-format"
 )
@@ -61,5 +61,8 @@ if [ ${#missing[@]} -gt 0 ]; then
     fi
     if [[ " ${missing[*]} " == *" prometheus "* ]] && [ -d /run/systemd/system ]; then
         $sudo systemctl disable --now prometheus.service >/dev/null 2>&1 || true
+    fi
+    if [[ " ${missing[*]} " == *" mosquitto "* ]] && [ -d /run/systemd/system ]; then
+        $sudo systemctl disable --now mosquitto.service >/dev/null 2>&1 || true
     fi
 fi

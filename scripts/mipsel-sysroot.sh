@@ -26,6 +26,7 @@ packages=(
     libsnmp-dev libsnmp40 libssl-dev libssl3 libwrap0 libnsl2 libtirpc3 libgssapi-krb5-2 libkrb5-3
     libk5crypto3 libkrb5support0 libcom-err2 libkeyutils1 libperl5.36 libcrypt1 libatomic1
     libsqlite3-dev libsqlite3-0
+    libmosquitto-dev libmosquitto1
 )
 
 stamp="$sysroot/.packages"
