@@ -2,7 +2,7 @@
 // and the benchmark, without halx-host's site mode.  Not installed.
 //
 //   mqtt-tool --config SITE.CONF [--rate N] [--rounds N] [--first-sequence N]
-//             [--alarm-every N] [--linger S] [--fill N]
+//             [--alarm-every N] [--linger S] [--fill N] [--drain]
 //
 // Made-up rounds (TestRounds.h) of every UPS of the site configuration, N a
 // second each, through the real Publisher; every --alarm-every rounds one
@@ -12,10 +12,12 @@
 // On exit (or SIGTERM/SIGINT) one line of counters goes to stdout:
 //   counters queued=Q published=P acknowledged=A dropped=D resent=R connects=C
 //            failures=F outbox=O
-// --rounds 0 runs until stopped.
+// --rounds 0 runs until stopped.  --drain delivers the outbox and prints
+//   drained N entries in T s: R messages/s (from the session's start)
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <functional>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -135,7 +137,8 @@ int main(int argc, char** argv)
         "linger", po::value<double>()->default_value(30.0),
         "seconds to wait at the end for the outbox to empty")(
         "fill", po::value<std::uint64_t>()->default_value(0),
-        "commit N rounds per UPS to the outbox without connecting, then exit");
+        "commit N rounds per UPS to the outbox without connecting, then exit")(
+        "drain", "deliver what the outbox holds, say how fast, and exit (no rounds made)");
     po::variables_map vm;
     try {
         po::store(po::parse_command_line(argc, argv, options), vm);
@@ -208,8 +211,35 @@ int main(int argc, char** argv)
     });
     d.publisher->Start();
     d.next = std::chrono::steady_clock::now();
-    if (rounds == 0 && rate > 0) {
-        d.Schedule();
+    const std::uint64_t depth = d.publisher->OutboxDepth();
+    std::chrono::steady_clock::time_point connected{};
+    std::function<void()> poll; // lives until io.run() returns
+    if (vm.count("drain") != 0U) {
+        poll = [&] {
+            if (connected == std::chrono::steady_clock::time_point{} && d.publisher->Connected()) {
+                connected = std::chrono::steady_clock::now();
+            }
+            if (d.publisher->OutboxDepth() == 0 ||
+                std::chrono::steady_clock::now() - d.next > d.linger) {
+                const double seconds =
+                    std::chrono::duration<double>(std::chrono::steady_clock::now() - connected)
+                        .count();
+                const std::uint64_t delivered = depth - d.publisher->OutboxDepth();
+                std::printf("drained %llu entries in %.3f s: %.0f messages/s\n",
+                            static_cast<unsigned long long>(delivered), seconds,
+                            seconds > 0 ? static_cast<double>(delivered) / seconds : 0.0);
+                d.publisher->Stop();
+                d.io.stop();
+                return;
+            }
+            d.timer.expires_after(std::chrono::milliseconds(2));
+            d.timer.async_wait([&](const boost::system::error_code& ec) {
+                if (!ec) {
+                    poll();
+                }
+            });
+        };
+        poll();
     } else {
         d.Schedule();
     }
