@@ -197,10 +197,23 @@ void Publisher::Connect()
     state_ = State::Connecting;
     connect_started_ = std::chrono::steady_clock::now();
     if (rc != MOSQ_ERR_SUCCESS) {
-        Lost(Describe(rc, saved));
+        Lost(WhyFailed(rc, saved));
         return;
     }
     Watch();
+}
+
+std::string Publisher::WhyFailed(int rc, int saved_errno)
+{
+    if (rc != MOSQ_ERR_TLS) {
+        return Describe(rc, saved_errno);
+    }
+    // OpenSSL does not always say why again on a retry: the reason it gave
+    // last stands.
+    if (!last_log_error_.empty()) {
+        tls_reason_ = last_log_error_;
+    }
+    return tls_reason_.empty() ? Describe(rc, saved_errno) : "TLS: " + tls_reason_;
 }
 
 void Publisher::Lost(const std::string& why)
@@ -322,10 +335,7 @@ void Publisher::Service()
             return;
         }
         if (rc != MOSQ_ERR_SUCCESS) {
-            std::string why = Describe(rc, saved);
-            if (rc == MOSQ_ERR_TLS && !last_log_error_.empty()) {
-                why = "TLS: " + last_log_error_;
-            }
+            const std::string why = WhyFailed(rc, saved);
             Lost(why);
             return;
         }
@@ -386,6 +396,7 @@ void Publisher::OnConnect(struct mosquitto*, void* self, int rc)
     p->backoff_ = p->options_.retry_first;
     ++p->counters_.connects;
     p->last_failure_.clear();
+    p->tls_reason_.clear();
     p->Log("connected to " + p->Broker() +
            (p->outbox_.Depth() > 0
                 ? ", delivering " + std::to_string(p->outbox_.Depth()) + " entries of the outbox"

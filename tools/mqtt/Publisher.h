@@ -119,6 +119,7 @@ private:
     bool NewClient(std::string& why);
     void Connect();
     void Lost(const std::string& why);
+    std::string WhyFailed(int rc, int saved_errno);
     void ScheduleRetry();
     void Watch();
     void Service();
@@ -154,6 +155,7 @@ private:
     std::chrono::steady_clock::time_point connect_started_{};
     std::string last_failure_;   // told already
     std::string last_log_error_; // libmosquitto's first error line of the attempt (TLS's reasons)
+    std::string tls_reason_;     // OpenSSL's last reason, kept across attempts
     std::string reason_;         // why the broker refused the attempt, if it did
     unsigned generation_ = 0;    // of the socket's waits; older ones are ignored
     unsigned ticks_ = 0;
