@@ -240,7 +240,10 @@ std::vector<Message> DiscoveryMessages(const std::string& discovery_prefix,
         config["state_topic"] = UpsTopic(prefix, ups.name, std::string("state/") + q.nut);
         common(config, object);
         if (value.numeric) {
-            if (q.ha_class != nullptr) {
+            // A class Home Assistant would refuse with this unit is left
+            // out rather than have it drop the sensor.
+            if (q.ha_class != nullptr &&
+                ValidSensorCombination(q.ha_class, q.unit, "measurement")) {
                 config["device_class"] = q.ha_class;
             }
             if (q.unit[0] != '\0') {

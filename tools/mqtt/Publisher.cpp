@@ -579,13 +579,23 @@ void Publisher::PublishState(std::size_t ups, const site::UpsSnapshot& snapshot)
         return;
     }
     std::map<std::string, std::string>& sent = state_sent_[ups];
-    for (const Message& m : StateMessages(config_.topic_prefix, snapshot.name, *snapshot.last)) {
-        std::string& last = sent[m.topic];
-        if (last != m.payload) {
+    std::map<std::string, std::string> now;
+    for (Message& m : StateMessages(config_.topic_prefix, snapshot.name, *snapshot.last)) {
+        const auto it = sent.find(m.topic);
+        if (it == sent.end() || it->second != m.payload) {
             PublishDirect(m, 0);
-            last = m.payload;
+        }
+        now.emplace(std::move(m.topic), std::move(m.payload));
+    }
+    // A value the record no longer has (ups.alarm once no alarm is active,
+    // a line no longer in use): its retained message is deleted rather than
+    // left showing the old value.
+    for (const auto& [topic, payload] : sent) {
+        if (now.count(topic) == 0) {
+            PublishDirect({topic, std::string(), true}, 0);
         }
     }
+    sent = std::move(now);
 }
 
 void Publisher::PublishDiscovery()
