@@ -374,9 +374,7 @@ void Publisher::Tick()
             Service();
         }
         if (state_ == State::Connected && ++ticks_ % 4 == 0) {
-            for (std::size_t i = 0; i < ups_names_.size(); ++i) {
-                PublishAvailability(i);
-            }
+            PublishAvailabilities();
         }
         Tick();
     });
@@ -409,7 +407,7 @@ void Publisher::OnConnect(struct mosquitto*, void* self, int rc)
     const std::vector<site::UpsSnapshot> snapshots =
         p->snapshots_ ? p->snapshots_() : std::vector<site::UpsSnapshot>();
     for (std::size_t i = 0; i < p->ups_names_.size() && i < snapshots.size(); ++i) {
-        p->PublishAvailability(i);
+        p->PublishAvailability(i, snapshots[i]);
         p->PublishState(i, snapshots[i]);
     }
     p->PublishDiscovery();
@@ -616,21 +614,27 @@ void Publisher::PublishDiscovery()
     }
 }
 
-void Publisher::PublishAvailability(std::size_t ups)
+void Publisher::PublishAvailability(std::size_t ups, const site::UpsSnapshot& s)
 {
-    if (state_ != State::Connected || !snapshots_ || ups >= availability_sent_.size()) {
+    if (state_ != State::Connected || ups >= availability_sent_.size()) {
         return;
     }
-    const std::vector<site::UpsSnapshot> snapshots = snapshots_();
-    if (ups >= snapshots.size()) {
-        return;
-    }
-    const site::UpsSnapshot& s = snapshots[ups];
     const bool online = s.line == site::LineState::Up && !s.Stale(std::chrono::steady_clock::now());
     const std::string payload = online ? "online" : "offline";
     if (availability_sent_[ups] != payload) {
         PublishDirect({UpsTopic(config_.topic_prefix, s.name, "availability"), payload, true}, 1);
         availability_sent_[ups] = payload;
+    }
+}
+
+void Publisher::PublishAvailabilities()
+{
+    if (state_ != State::Connected || !snapshots_) {
+        return;
+    }
+    const std::vector<site::UpsSnapshot> snapshots = snapshots_();
+    for (std::size_t i = 0; i < snapshots.size(); ++i) {
+        PublishAvailability(i, snapshots[i]);
     }
 }
 
@@ -655,7 +659,7 @@ void Publisher::RoundCompleted(std::size_t ups)
     Enqueue(std::move(entry));
     if (state_ == State::Connected) {
         PublishState(ups, s);
-        PublishAvailability(ups);
+        PublishAvailability(ups, s);
         if (ups < discovered_.size() && !discovered_[ups]) {
             PublishDiscovery();
         }
@@ -698,8 +702,14 @@ void Publisher::AlarmChanged(std::size_t ups, std::size_t alarm_row, bool active
 
 void Publisher::LineChanged(std::size_t ups)
 {
-    PublishAvailability(ups);
-    Watch();
+    if (state_ != State::Connected || !snapshots_) {
+        return;
+    }
+    const std::vector<site::UpsSnapshot> snapshots = snapshots_();
+    if (ups < snapshots.size()) {
+        PublishAvailability(ups, snapshots[ups]);
+        Watch();
+    }
 }
 
 } // namespace mqtt

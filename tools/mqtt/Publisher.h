@@ -132,7 +132,8 @@ private:
     void PublishDirect(const Message& message, int qos);
     void PublishState(std::size_t ups, const site::UpsSnapshot& snapshot);
     void PublishDiscovery();
-    void PublishAvailability(std::size_t ups);
+    void PublishAvailability(std::size_t ups, const site::UpsSnapshot& snapshot);
+    void PublishAvailabilities();
 
     boost::asio::io_context& io_;
     const site::MqttConfig config_;
