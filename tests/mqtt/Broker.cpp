@@ -197,12 +197,17 @@ bool Subscriber::WaitSubscribed(int port)
         std::chrono::seconds(10));
 }
 
-bool Publish(int port, const std::string& topic, const std::string& payload, bool retain)
+bool Publish(int port, const std::string& topic, const std::string& payload, bool retain,
+             const std::string& id)
 {
     std::vector<std::string> argv = {
         kPub, "-h", "127.0.0.1", "-p", std::to_string(port), "-q", "1", "-t", topic, "-m", payload};
     if (retain) {
         argv.push_back("-r");
+    }
+    if (!id.empty()) {
+        argv.push_back("-i");
+        argv.push_back(id);
     }
     pid_t pid = Spawn(argv, "/dev/null");
     int status = 0;

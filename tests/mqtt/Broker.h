@@ -71,8 +71,9 @@ private:
     pid_t pid_ = -1;
 };
 
-// mosquitto_pub -t TOPIC -m PAYLOAD.
-bool Publish(int port, const std::string& topic, const std::string& payload, bool retain = false);
+// mosquitto_pub -t TOPIC -m PAYLOAD, as client `id` if one is given.
+bool Publish(int port, const std::string& topic, const std::string& payload, bool retain = false,
+             const std::string& id = "");
 
 template <class Done> bool WaitFor(Done&& done, std::chrono::milliseconds limit)
 {
