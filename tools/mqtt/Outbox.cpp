@@ -31,6 +31,10 @@ Outbox::Outbox(const std::string& path, std::size_t max_entries)
 {
     depth_ =
         static_cast<std::uint64_t>(db_->connection().QueryInt("SELECT count(*) FROM mqtt_outbox"));
+    // As the history does: the log is copied into the file (with its
+    // fsyncs) on a thread of its own, never in a commit on the site's
+    // thread.
+    db_->CheckpointInBackground();
 }
 
 Outbox::~Outbox() = default;

@@ -168,7 +168,6 @@ private:
     std::deque<OutboxEntry> queued_;
     bool caught_up_ = false;
     std::int64_t last_id_ = 0;                        // newest entry queued or published
-    std::int64_t session_first_id_ = 0;               // entries below were published before
     std::unordered_map<int, std::int64_t> in_flight_; // mid -> entry id
     std::vector<std::int64_t> acked_;                 // to delete, in one transaction
     bool flush_posted_ = false;
