@@ -34,14 +34,15 @@ Clock::duration Seconds(double s)
 } // namespace
 
 struct Poller::Impl {
-    Impl(HalxSPDevice& d, HostEvents& e, Report& r, TraceFile* trace, PollConfig c)
-        : dev(d), events(e), report(r), config(std::move(c)), link(io, trace), tick(io), stall(io),
-          reopen(io), deadline(io), signals(io, SIGINT, SIGTERM, SIGHUP)
+    Impl(Poller& o, boost::asio::io_context& i, HalxSPDevice& d, HostEvents& e, Report& r,
+         TraceFile* trace, PollConfig c)
+        : owner(o), io(i), dev(d), events(e), report(r), config(std::move(c)), link(io, trace),
+          tick(io), stall(io), reopen(io)
     {
     }
 
     void Open();
-    StopReason Run();
+    void Start();
     void OnTick();
     void StartCycle();
     void ArmStall(Clock::time_point deadline);
@@ -56,18 +57,24 @@ struct Poller::Impl {
     // What the monitor decided: to standard error and to the report.
     void Tell();
     void Finish(StopReason reason);
+    void Activity()
+    {
+        if (owner.on_activity) {
+            owner.on_activity();
+        }
+    }
     template <typename F> void CallDevice(const char* what, F&& call);
     Counters& counters() { return events.counters(); }
     LineMonitor& monitor() { return events.monitor(); }
 
+    Poller& owner;
+    boost::asio::io_context& io;
     HalxSPDevice& dev;
     HostEvents& events;
     Report& report;
     PollConfig config;
-    boost::asio::io_context io;
     SerialLink link;
-    boost::asio::steady_timer tick, stall, reopen, deadline;
-    boost::asio::signal_set signals;
+    boost::asio::steady_timer tick, stall, reopen;
 
     Clock::time_point next_tick;
     // Last byte received or cycle started: the reply timeout counts from it.
@@ -82,22 +89,40 @@ struct Poller::Impl {
     std::uint64_t rounds = 0;
 };
 
-Poller::Poller(HalxSPDevice& dev, HostEvents& events, Report& report, TraceFile* trace,
-               PollConfig config)
-    : impl_(std::make_unique<Impl>(dev, events, report, trace, std::move(config)))
+Poller::Poller(boost::asio::io_context& io, HalxSPDevice& dev, HostEvents& events, Report& report,
+               TraceFile* trace, PollConfig config)
+    : impl_(std::make_unique<Impl>(*this, io, dev, events, report, trace, std::move(config)))
 {
 }
 
-Poller::~Poller() = default;
+Poller::~Poller()
+{
+    impl_->events.send = nullptr;
+}
 
 void Poller::Open()
 {
     impl_->Open();
 }
 
-StopReason Poller::Run()
+void Poller::Start()
 {
-    return impl_->Run();
+    impl_->Start();
+}
+
+void Poller::Stop(StopReason reason)
+{
+    impl_->Finish(reason);
+}
+
+bool Poller::Done() const
+{
+    return impl_->done;
+}
+
+StopReason Poller::Stopped() const
+{
+    return impl_->stopped;
 }
 
 void Poller::Impl::Open()
@@ -124,37 +149,22 @@ void Poller::Impl::Warn(const tools::PortOpening& opened)
 {
     if (!opened.warning.empty() && !warned) {
         warned = true;
-        std::cerr << "halx-host: port " << config.port << ": " << opened.warning << std::endl;
+        std::cerr << "halx-host: " << config.log_prefix << "port " << config.port << ": "
+                  << opened.warning << std::endl;
     }
 }
 
-StopReason Poller::Impl::Run()
+void Poller::Impl::Start()
 {
     events.send = [this](const unsigned char* data, std::size_t length) {
         link.Send(data, length);
     };
-    signals.async_wait([this](const boost::system::error_code& ec, int /*signal*/) {
-        if (!ec) {
-            Finish(StopReason::Signal);
-        }
-    });
-    if (config.timeout_s > 0) {
-        deadline.expires_after(Seconds(config.timeout_s));
-        deadline.async_wait([this](const boost::system::error_code& ec) {
-            if (!ec) {
-                Finish(StopReason::Timeout);
-            }
-        });
-    }
     Tell();
     if (link.IsOpen()) {
         StartReading();
     }
     next_tick = Clock::now();
     OnTick();
-    io.run();
-    events.send = nullptr;
-    return stopped;
 }
 
 void Poller::Impl::StartReading()
@@ -172,19 +182,21 @@ template <typename F> void Poller::Impl::CallDevice(const char* what, F&& call)
     } catch (const std::exception& e) {
         if (!exception_reported) {
             exception_reported = true;
-            std::cerr << "halx-host: " << what << " threw: " << e.what()
+            std::cerr << "halx-host: " << config.log_prefix << what << " threw: " << e.what()
                       << " (further exceptions are not reported)" << std::endl;
         }
     }
     events.DrainConsole(true);
+    Activity();
 }
 
 void Poller::Impl::Tell()
 {
     for (const LineNotice& notice : monitor().TakeNotices()) {
-        std::cerr << "halx-host: " << notice.text << std::endl;
+        std::cerr << "halx-host: " << config.log_prefix << notice.text << std::endl;
         report.Notice(notice, counters());
     }
+    Activity();
 }
 
 void Poller::Impl::OnTick()
@@ -370,10 +382,103 @@ void Poller::Impl::Finish(StopReason reason)
     tick.cancel();
     stall.cancel();
     reopen.cancel();
-    deadline.cancel();
-    signals.cancel();
     link.Close();
-    io.stop();
+    events.send = nullptr;
+    if (owner.on_stopped) {
+        owner.on_stopped();
+    }
+}
+
+struct PollSession::Impl {
+    Impl(boost::asio::io_context& i, std::vector<Poller*> p, double t)
+        : io(i), pollers(std::move(p)), timeout_s(t), deadline(io),
+          signals(io, SIGINT, SIGTERM, SIGHUP)
+    {
+    }
+
+    void StopAll(StopReason reason)
+    {
+        if (stopping) {
+            return;
+        }
+        stopping = true;
+        reason_ = reason;
+        for (Poller* poller : pollers) {
+            poller->Stop(reason);
+        }
+        End();
+    }
+    void End()
+    {
+        deadline.cancel();
+        signals.cancel();
+        if (extra_stop) {
+            extra_stop();
+        }
+        io.stop();
+    }
+    void PollerStopped()
+    {
+        if (stopping) {
+            return;
+        }
+        for (const Poller* poller : pollers) {
+            if (!poller->Done()) {
+                return;
+            }
+        }
+        stopping = true;
+        reason_ = StopReason::Cycles;
+        End();
+    }
+
+    boost::asio::io_context& io;
+    std::vector<Poller*> pollers;
+    double timeout_s;
+    boost::asio::steady_timer deadline;
+    boost::asio::signal_set signals;
+    std::function<void()> extra_stop;
+    bool stopping = false;
+    StopReason reason_ = StopReason::Signal;
+};
+
+PollSession::PollSession(boost::asio::io_context& io, std::vector<Poller*> pollers,
+                         double timeout_s)
+    : impl_(std::make_unique<Impl>(io, std::move(pollers), timeout_s))
+{
+}
+
+PollSession::~PollSession() = default;
+
+StopReason PollSession::Run()
+{
+    Impl& s = *impl_;
+    s.extra_stop = extra_stop;
+    s.signals.async_wait([&s](const boost::system::error_code& ec, int /*signal*/) {
+        if (!ec) {
+            s.StopAll(StopReason::Signal);
+        }
+    });
+    if (s.timeout_s > 0) {
+        s.deadline.expires_after(Seconds(s.timeout_s));
+        s.deadline.async_wait([&s](const boost::system::error_code& ec) {
+            if (!ec) {
+                s.StopAll(StopReason::Timeout);
+            }
+        });
+    }
+    for (Poller* poller : s.pollers) {
+        poller->on_stopped = [&s] { s.PollerStopped(); };
+        poller->Start();
+    }
+    s.PollerStopped();
+    if (!s.stopping) {
+        s.io.run();
+    }
+    for (Poller* poller : s.pollers) {
+        poller->on_stopped = nullptr;
+    }
+    return s.reason_;
 }
 
 } // namespace halxhost
