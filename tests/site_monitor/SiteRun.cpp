@@ -1,0 +1,128 @@
+#include "SiteRun.h"
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+namespace sitetest
+{
+
+std::string HostExe()
+{
+    return HALX_HOST_EXE;
+}
+
+std::uint16_t FreePort()
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = 0;
+    socklen_t length = sizeof address;
+    std::uint16_t port = 0;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
+        port = ntohs(address.sin_port);
+    }
+    ::close(fd);
+    return port;
+}
+
+std::string SiteConfigText(const std::vector<SimUps>& ups, const std::string& database,
+                           std::uint16_t nut_port, const std::string& extra)
+{
+    std::ostringstream text;
+    text << "// written by the site monitor's tests\n{\n  \"site\": \"test-site\",\n";
+    if (!database.empty()) {
+        text << "  \"database\": \"" << database << "\",\n";
+    }
+    text << "  \"ups\": [\n";
+    for (std::size_t i = 0; i < ups.size(); ++i) {
+        const SimUps& u = ups[i];
+        text << "    { \"name\": \"" << u.name << "\", \"description\": \"test " << u.name
+             << "\", \"sim\": " << u.sim << ", \"data_id\": " << u.data_id
+             << ", \"interval\": " << u.interval_s << ", \"reply_timeout\": 1"
+             << ", \"stale_after\": " << u.stale_after_s << " }" << (i + 1 < ups.size() ? "," : "")
+             << "\n";
+    }
+    text << "  ],\n  \"nut\": {\n    \"listen\": [\"127.0.0.1:" << nut_port << "\"],\n"
+         << "    \"users\": [\n"
+         << "      { \"name\": \"monuser\", \"password\": \"secret\", \"role\": \"secondary\" },\n"
+         << "      { \"name\": \"admin\", \"password\": \"adminpass\", \"role\": \"primary\" }\n"
+         << "    ]\n  }" << extra << "\n}\n";
+    return text.str();
+}
+
+namespace
+{
+
+std::string Substitute(std::string text, const std::string& dir)
+{
+    for (std::size_t at = text.find("@DIR@"); at != std::string::npos;
+         at = text.find("@DIR@", at + dir.size())) {
+        text.replace(at, 5, dir);
+    }
+    return text;
+}
+
+} // namespace
+
+SiteRun::SiteRun(const std::string& config_text, const std::vector<std::string>& args,
+                 const std::map<std::string, std::string>& files)
+{
+    for (const auto& [name, text] : files) {
+        dir_.Write(name, Substitute(text, dir_.path()));
+    }
+    dir_.Write("site.conf", Substitute(config_text, dir_.path()));
+    std::vector<std::string> command{HostExe(), "--config", dir_.File("site.conf")};
+    command.insert(command.end(), args.begin(), args.end());
+    daemon_ =
+        std::make_unique<nuttest::Daemon>(command, std::vector<std::string>{}, dir_.File("output"));
+}
+
+SiteRun::~SiteRun() = default;
+
+std::string SiteRun::Output() const
+{
+    return dir_.Read("output");
+}
+
+int SiteRun::Stop()
+{
+    daemon_->Stop();
+    return daemon_->Ended().value_or(-1);
+}
+
+std::vector<history::Entry> SiteRun::Rounds(const std::string& ups)
+{
+    try {
+        const auto source = history::OpenHistory(Database());
+        history::Filter filter;
+        filter.ups = ups;
+        return history::ReadAll(*source, filter);
+    } catch (const history::ReadError&) {
+        return {};
+    }
+}
+
+bool SiteRun::WaitForRounds(const std::vector<std::string>& ups, std::size_t rounds,
+                            std::chrono::milliseconds timeout)
+{
+    return nuttest::WaitFor(
+        [&] {
+            for (const std::string& name : ups) {
+                if (Rounds(name).size() < rounds) {
+                    return false;
+                }
+            }
+            return true;
+        },
+        timeout);
+}
+
+} // namespace sitetest
