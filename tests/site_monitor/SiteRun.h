@@ -51,7 +51,10 @@ public:
     ~SiteRun();
 
     nuttest::TempDir& Dir() { return dir_; }
-    std::string Database() const { return dir_.File("site.db"); }
+    // The database Rounds reads: site.db in the run's folder unless the
+    // configuration named another one here.
+    std::string Database() const { return database_.empty() ? dir_.File("site.db") : database_; }
+    void UseDatabase(const std::string& path) { database_ = path; }
     // Waits until every UPS named has `rounds` rounds in the database.
     bool WaitForRounds(const std::vector<std::string>& ups, std::size_t rounds,
                        std::chrono::milliseconds timeout);
@@ -66,6 +69,7 @@ public:
 private:
     nuttest::TempDir dir_;
     std::unique_ptr<nuttest::Daemon> daemon_;
+    std::string database_;
 };
 
 // halx-host's path in the build tree.

@@ -20,6 +20,7 @@
 
 #include "SiteRun.h"
 #include "catalogue/Catalogue.h"
+#include "history/HistoryWriter.h"
 
 namespace
 {
@@ -367,6 +368,87 @@ TEST_F(SiteMonitor, DecodeReadsTheSiteDatabase)
     EXPECT_EQ(flat.status, 2);
     EXPECT_EQ(nuttest::Lines(flat.err).size(), 1U) << flat.err;
     EXPECT_TRUE(Contains(flat.err, "no UPS names")) << flat.err;
+}
+
+// With --json every event names its UPS; the Prometheus listener of the
+// same process labels each UPS's values.
+TEST_F(SiteMonitor, JsonEventsAndMetricsNameEachUps)
+{
+    const std::uint16_t metrics_port = sitetest::FreePort();
+    const std::vector<SimUps> ups = {{"ups1", R"({ "drift": false })", 0.3},
+                                     {"ups2", R"({ "drift": false })", 0.3}};
+    SiteRun run(sitetest::SiteConfigText(ups, "@DIR@/site.db", port_,
+                                         ",\n  \"prometheus\": { \"listen\": [\"127.0.0.1:" +
+                                             std::to_string(metrics_port) + "\"] }"),
+                {"--json"});
+    ASSERT_TRUE(run.WaitForRounds({"ups1", "ups2"}, 2, 10s)) << run.Output();
+    nuttest::TestClient http(metrics_port);
+    ASSERT_TRUE(http.Send("GET /metrics HTTP/1.0\r\n\r\n"));
+    std::string body;
+    while (const std::optional<std::string> line = http.ReadLine(5s)) {
+        body += *line + "\n";
+    }
+    EXPECT_TRUE(Contains(body, "{ups=\"ups1\"")) << body;
+    EXPECT_TRUE(Contains(body, "{ups=\"ups2\"")) << body;
+    EXPECT_EQ(run.Stop(), 0);
+
+    std::map<std::string, std::size_t> rounds;
+    for (const std::string& line : nuttest::Lines(run.Output())) {
+        if (line.empty() || line[0] != '{') {
+            EXPECT_EQ(line.rfind("halx-host: ", 0), 0U) << line;
+            continue;
+        }
+        const bool named = Contains(line, "\"ups\":\"ups1\"") || Contains(line, "\"ups\":\"ups2\"");
+        EXPECT_TRUE(named) << line;
+        if (Contains(line, "\"event\":\"values\"")) {
+            ++rounds[Contains(line, "\"ups\":\"ups1\"") ? "ups1" : "ups2"];
+        }
+    }
+    EXPECT_GE(rounds["ups1"], 2U);
+    EXPECT_GE(rounds["ups2"], 2U);
+}
+
+// keep_days: rounds older than that go soon after start; newer ones and
+// the new rounds stay, numbered on after the last one stored.
+TEST_F(SiteMonitor, RetentionDeletesRoundsOlderThanKeepDays)
+{
+    nuttest::TempDir keep;
+    const std::string db = keep.File("site.db");
+    {
+        history::WriterOptions options;
+        options.log = [](const std::string&) {};
+        history::HistoryWriter writer(db, options);
+        const auto now = std::chrono::system_clock::now();
+        const unsigned char record[338] = {};
+        for (std::uint64_t sequence = 1; sequence <= 4; ++sequence) {
+            const auto age = sequence < 4 ? std::chrono::hours(24 * 100) : std::chrono::hours(24);
+            ASSERT_TRUE(writer.Append("ups1", 1, sequence, now - age,
+                                      std::chrono::steady_clock::now(), record, sizeof record));
+        }
+    }
+    const std::vector<SimUps> ups = {{"ups1", R"({ "drift": false })", 0.5}};
+    SiteRun run(
+        sitetest::SiteConfigText(ups, db, port_, ",\n  \"history\": { \"keep_days\": 30 }"));
+    run.UseDatabase(db);
+    const auto sequences = [&] {
+        std::vector<std::uint64_t> out;
+        for (const history::Entry& e : run.Rounds("ups1")) {
+            out.push_back(e.sequence);
+        }
+        return out;
+    };
+    EXPECT_TRUE(nuttest::WaitFor(
+        [&] {
+            const std::vector<std::uint64_t> s = sequences();
+            return !s.empty() && s.front() == 4 && s.size() >= 3;
+        },
+        15s))
+        << run.Output();
+    const std::vector<std::uint64_t> s = sequences();
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        EXPECT_EQ(s[i], 4 + i);
+    }
+    EXPECT_EQ(run.Stop(), 0);
 }
 
 // Configurations that cannot be used: one line naming the file (and the

@@ -259,7 +259,8 @@ public:
         : io_(io), writer_(writer), days_(days), timer_(io)
     {
     }
-    void Start() { Arm(std::chrono::seconds(10)); }
+    // The first pass soon after start, then every hour.
+    void Start() { Arm(std::chrono::seconds(2)); }
     void Stop()
     {
         stopped_ = true;
