@@ -53,6 +53,7 @@ struct Poller::Impl {
     void ScheduleReopen();
     void TryReopen();
     void StartReading();
+    Clock::duration ReadPause() const;
     void Warn(const tools::PortOpening& opened);
     // What the monitor decided: to standard error and to the report.
     void Tell();
@@ -154,6 +155,45 @@ void Poller::Impl::Warn(const tools::PortOpening& opened)
     }
 }
 
+Clock::duration Poller::Impl::ReadPause() const
+{
+    // The reply's header: "~", the address (2), "D", the payload length in
+    // three digits; the reply is 7 + length bytes.
+    const unsigned char* buffer = dev.ReceiveBuffer();
+    const std::size_t held =
+        std::min<std::size_t>(dev.ReceivedCount(), HalxSPDevice::RECV_BUF_SIZE);
+    const double byte_s = 10.0 / std::max(dev.BaudRate(), 1);
+    if (held == 0 || buffer[0] != '~') {
+        return Clock::duration::zero();
+    }
+    if (held < 7) {
+        // A reply has begun: its header is read when it is due in full.
+        return Seconds(
+            std::min(static_cast<double>(7 - held) * byte_s, config.reply_timeout_s / 4));
+    }
+    if (buffer[3] != 'D') {
+        return Clock::duration::zero();
+    }
+    std::size_t length = 0;
+    for (std::size_t i = 4; i < 7; ++i) {
+        if (buffer[i] < '0' || buffer[i] > '9') {
+            return Clock::duration::zero();
+        }
+        length = length * 10 + static_cast<std::size_t>(buffer[i] - '0');
+    }
+    const std::size_t total = 7 + length;
+    if (held + 2 >= total) {
+        return Clock::duration::zero();
+    }
+    // Up to one byte before the end, 10 bits a byte: the read that follows
+    // finds all but the last byte, which it then waits for as ever.  Never
+    // longer than a quarter of the reply timeout, so that a reply that
+    // stops short is seen stalled in time.
+    const double pause_s =
+        std::min(static_cast<double>(total - held - 1) * byte_s, config.reply_timeout_s / 4);
+    return Seconds(pause_s);
+}
+
 void Poller::Impl::Start()
 {
     events.send = [this](const unsigned char* data, std::size_t length) {
@@ -169,6 +209,9 @@ void Poller::Impl::Start()
 
 void Poller::Impl::StartReading()
 {
+    if (config.pace_reads) {
+        link.read_pause = [this] { return ReadPause(); };
+    }
     link.StartReading([this](unsigned char* data, std::size_t length) { OnReceive(data, length); },
                       [this](const std::string& message) { OnLinkError(message); });
 }

@@ -46,6 +46,11 @@ struct PollConfig {
     std::uint64_t cycles = 0; // 0: until interrupted; then the poller stops itself
     bool wait_for_port = true;
     std::string lock_dir; // "" : no lock file
+    // While a reply is being assembled and its header has told its length,
+    // the rest is read about when its last byte is due instead of byte by
+    // byte (one wake-up per reply rather than one per byte, at the cost of
+    // no latency; a site of many lines).
+    bool pace_reads = false;
     // Put before every line this poller writes to standard error, after
     // "halx-host: " ("ups1: " in a site; empty for a single port).
     std::string log_prefix;

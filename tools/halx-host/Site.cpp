@@ -2,6 +2,7 @@
 
 #include <array>
 #include <chrono>
+#include <functional>
 #include <iostream>
 #include <memory>
 #include <optional>
@@ -407,6 +408,7 @@ int RunSite(const SiteRunOptions& o, ConsoleCapture& console)
         poll.reopen_interval_s = o.reopen_interval_s;
         poll.cycles = o.cycles;
         poll.wait_for_port = true;
+        poll.pace_reads = true;
         poll.log_prefix = entry.name + ": ";
 
         LineSettings line;
@@ -427,7 +429,12 @@ int RunSite(const SiteRunOptions& o, ConsoleCapture& console)
         } else {
             up.report = std::make_unique<SiteLineReport>(out, entry.name, *up.monitor);
         }
-        up.events = std::make_unique<HostEvents>(*up.report, nullptr, *up.monitor, &console);
+        // The plug-in's console lines are events in --json, taken in after
+        // every call so that they keep their place; the readable view of a
+        // site shows none, and they are emptied from a timer instead (a
+        // system call less for every chunk of every line).
+        up.events = std::make_unique<HostEvents>(*up.report, nullptr, *up.monitor,
+                                                 o.json ? &console : nullptr);
         up.events->on_alarm = [&up](const AlarmCall& alarm) {
             const std::size_t row = AlarmRow(alarm.key);
             if (row < kStatusAlarmCount && up.active[row] != alarm.active) {
@@ -506,9 +513,23 @@ int RunSite(const SiteRunOptions& o, ConsoleCapture& console)
     if (retention) {
         retention->Start();
     }
+    boost::asio::steady_timer console_timer(io);
+    std::function<void()> drain_console = [&] {
+        console_timer.expires_after(std::chrono::seconds(5));
+        console_timer.async_wait([&](const boost::system::error_code& ec) {
+            if (!ec) {
+                console.Take(true);
+                drain_console();
+            }
+        });
+    };
+    if (!o.json) {
+        drain_console();
+    }
 
     PollSession session(io, pollers, o.timeout_s);
     session.extra_stop = [&] {
+        console_timer.cancel();
         if (retention) {
             retention->Stop();
         }
