@@ -141,16 +141,22 @@ TEST_F(SiteMonitor, SequencesContinueAfterARestart)
     }
 }
 
-// A UPS that stops answering is DATA-STALE once its limit has passed, the
-// others go on, and its values come back once it answers again.
+// A UPS that stops answering is DATA-STALE once its limit has passed, and
+// its values come back once it answers again; another loses its port (a
+// cable pull) and gets it back; the healthy one keeps its cadence
+// throughout.
 TEST_F(SiteMonitor, SilentUpsGoesStaleAndComesBack)
 {
     const std::vector<SimUps> ups = {
         {"ups1", R"({ "drift": false })", 0.5},
-        {"ups2", R"({ "drift": false, "script": "silent.script" })", 0.5, 2.0}};
+        {"ups2", R"({ "drift": false, "script": "silent.script" })", 0.5, 2.0},
+        {"ups3", R"({ "drift": false, "script": "pull.script" })", 0.5}};
     SiteRun run(sitetest::SiteConfigText(ups, "@DIR@/site.db", port_), {},
-                {{"silent.script", "wait 3s\ndrop all\nwait 6s\ndrop none\n"}});
-    ASSERT_TRUE(run.WaitForRounds({"ups2"}, 1, 10s)) << run.Output();
+                {{"silent.script", "wait 3s\ndrop all\nwait 6s\ndrop none\n"},
+                 {"pull.script", "wait 2s\nclose 4s\n"}});
+    ASSERT_TRUE(run.WaitForRounds({"ups1", "ups2"}, 1, 10s)) << run.Output();
+    const std::size_t healthy_before = run.Rounds("ups1").size();
+    const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(Upsc({At("ups2"), "ups.status"}).status, 0);
 
     bool stale = nuttest::WaitFor(
@@ -170,6 +176,13 @@ TEST_F(SiteMonitor, SilentUpsGoesStaleAndComesBack)
         },
         15s);
     EXPECT_TRUE(back) << run.Output();
+    const double period =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_GE(run.Rounds("ups1").size() - healthy_before,
+              static_cast<std::size_t>(period / 0.5) - 2)
+        << run.Output();
+    EXPECT_TRUE(nuttest::WaitFor([&] { return Contains(run.Output(), "reopened"); }, 10s))
+        << run.Output();
     run.Stop();
     const std::string output = run.Output();
     // Told once per state change, prefixed with the UPS's name; never a
