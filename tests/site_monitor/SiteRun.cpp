@@ -11,9 +11,27 @@
 namespace sitetest
 {
 
-std::string HostExe()
+std::vector<std::string> Host(const std::vector<std::string>& args)
 {
-    return HALX_HOST_EXE;
+    std::vector<std::string> command;
+    const std::string emulator = HALX_HOST_EMULATOR;
+    std::size_t start = 0;
+    while (start < emulator.size()) {
+        const std::size_t bar = emulator.find('|', start);
+        const std::size_t end = bar == std::string::npos ? emulator.size() : bar;
+        if (end > start) {
+            command.push_back(emulator.substr(start, end - start));
+        }
+        start = end + 1;
+    }
+    command.push_back(HALX_HOST_EXE);
+    command.insert(command.end(), args.begin(), args.end());
+    return command;
+}
+
+bool UnderEmulator()
+{
+    return !std::string(HALX_HOST_EMULATOR).empty();
 }
 
 std::uint16_t FreePort()
@@ -79,7 +97,7 @@ SiteRun::SiteRun(const std::string& config_text, const std::vector<std::string>&
         dir_.Write(name, Substitute(text, dir_.path()));
     }
     dir_.Write("site.conf", Substitute(config_text, dir_.path()));
-    std::vector<std::string> command{HostExe(), "--config", dir_.File("site.conf")};
+    std::vector<std::string> command = Host({"--config", dir_.File("site.conf")});
     command.insert(command.end(), args.begin(), args.end());
     daemon_ =
         std::make_unique<nuttest::Daemon>(command, std::vector<std::string>{}, dir_.File("output"));

@@ -72,7 +72,10 @@ private:
     std::string database_;
 };
 
-// halx-host's path in the build tree.
-std::string HostExe();
+// halx-host's command in the build tree: the emulator's words first in a
+// cross build.
+std::vector<std::string> Host(const std::vector<std::string>& args);
+// True in a cross build, whose tests run under an emulator.
+bool UnderEmulator();
 
 } // namespace sitetest
