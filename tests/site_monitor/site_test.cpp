@@ -323,9 +323,9 @@ TEST_F(SiteMonitor, FullDatabaseCostsRoundsNotPolling)
 {
     const std::vector<SimUps> ups = {{"ups1", R"({ "drift": false })", 0.1}};
     SiteRun run(sitetest::SiteConfigText(ups, "@DIR@/site.db", port_,
-                                         ",\n  \"history\": { \"max_bytes\": 65536 }"));
+                                         ",\n  \"history\": { \"max_bytes\": 40960 }"));
     EXPECT_TRUE(
-        nuttest::WaitFor([&] { return Contains(run.Output(), "database or disk is full"); }, 30s))
+        nuttest::WaitFor([&] { return Contains(run.Output(), "database or disk is full"); }, 60s))
         << run.Output();
     const std::size_t stored = run.Rounds("ups1").size();
     // Polling goes on: the server sees new rounds.

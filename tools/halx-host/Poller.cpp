@@ -163,6 +163,11 @@ Clock::duration Poller::Impl::ReadPause() const
     const std::size_t held =
         std::min<std::size_t>(dev.ReceivedCount(), HalxSPDevice::RECV_BUF_SIZE);
     const double byte_s = 10.0 / std::max(dev.BaudRate(), 1);
+    if (held == 0 && events.CycleInProgress()) {
+        // A query has just gone out: its reply's header is read when it can
+        // be there in full, however soon the UPS answers.
+        return Seconds(std::min(7 * byte_s, config.reply_timeout_s / 4));
+    }
     if (held == 0 || buffer[0] != '~') {
         return Clock::duration::zero();
     }
