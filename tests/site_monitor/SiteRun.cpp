@@ -2,6 +2,7 @@
 
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -91,16 +92,26 @@ std::string Substitute(std::string text, const std::string& dir)
 } // namespace
 
 SiteRun::SiteRun(const std::string& config_text, const std::vector<std::string>& args,
-                 const std::map<std::string, std::string>& files)
+                 const std::map<std::string, std::string>& files,
+                 std::optional<std::pair<uid_t, gid_t>> user)
 {
+    if (user) {
+        ::chmod(dir_.path().c_str(), 0755);
+    }
     for (const auto& [name, text] : files) {
         dir_.Write(name, Substitute(text, dir_.path()));
     }
     dir_.Write("site.conf", Substitute(config_text, dir_.path()));
     std::vector<std::string> command = Host({"--config", dir_.File("site.conf")});
     command.insert(command.end(), args.begin(), args.end());
-    daemon_ =
-        std::make_unique<nuttest::Daemon>(command, std::vector<std::string>{}, dir_.File("output"));
+    std::optional<uid_t> uid;
+    std::optional<gid_t> gid;
+    if (user) {
+        uid = user->first;
+        gid = user->second;
+    }
+    daemon_ = std::make_unique<nuttest::Daemon>(command, std::vector<std::string>{},
+                                                dir_.File("output"), uid, gid);
 }
 
 SiteRun::~SiteRun() = default;

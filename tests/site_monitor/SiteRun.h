@@ -46,8 +46,11 @@ public:
     // configuration as site.conf into its folder, "@DIR@" in either
     // standing for the folder, and starts halx-host --config on it with
     // `args`.
+    // With `user`, halx-host runs as that user (the folder and the files
+    // in it are made readable by it).
     explicit SiteRun(const std::string& config_text, const std::vector<std::string>& args = {},
-                     const std::map<std::string, std::string>& files = {});
+                     const std::map<std::string, std::string>& files = {},
+                     std::optional<std::pair<uid_t, gid_t>> user = std::nullopt);
     ~SiteRun();
 
     nuttest::TempDir& Dir() { return dir_; }

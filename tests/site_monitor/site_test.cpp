@@ -344,6 +344,52 @@ TEST_F(SiteMonitor, FullDatabaseCostsRoundsNotPolling)
     EXPECT_FALSE(Contains(output, " 0 lost")) << output;
 }
 
+// A database file halx-host may not write (read-only, halx-host run as an
+// unprivileged user): one line naming the file and why, polling and the
+// server go on, the rounds lost counted at the end.
+TEST_F(SiteMonitor, ReadOnlyDatabaseCostsRoundsNotPolling)
+{
+    std::optional<std::pair<uid_t, gid_t>> user;
+    if (::geteuid() == 0) {
+        const passwd* nobody = ::getpwnam("nobody");
+        if (nobody == nullptr) {
+            GTEST_SKIP() << "no user \"nobody\" to run halx-host as (root writes any file)";
+        }
+        user = std::make_pair(nobody->pw_uid, nobody->pw_gid);
+    }
+    nuttest::TempDir keep;
+    ::chmod(keep.path().c_str(), 0755);
+    const std::string db = keep.File("site.db");
+    {
+        history::WriterOptions options;
+        options.log = [](const std::string&) {};
+        history::HistoryWriter writer(db, options);
+        const unsigned char record[338] = {};
+        ASSERT_TRUE(writer.Append("ups1", 1, 1, std::chrono::system_clock::now(),
+                                  std::chrono::steady_clock::now(), record, sizeof record));
+    }
+    ::chmod(db.c_str(), 0444);
+    const std::vector<SimUps> ups = {{"ups1", R"({ "drift": false })", 0.3}};
+    SiteRun run(sitetest::SiteConfigText(ups, db, port_), {}, {}, user);
+    run.UseDatabase(db);
+    EXPECT_TRUE(nuttest::WaitFor([&] { return Contains(run.Output(), "cannot be written"); }, 10s))
+        << run.Output();
+    // Rounds go on and are served, not stored.
+    std::this_thread::sleep_for(1500ms);
+    EXPECT_EQ(Upsc({At("ups1"), "experimental.data.age"}).OutLines(),
+              std::vector<std::string>{"0"});
+    EXPECT_EQ(run.Rounds("ups1").size(), 1U);
+    EXPECT_EQ(run.Stop(), 0) << run.Output();
+    const std::string output = run.Output();
+    std::size_t lines = 0;
+    for (const std::string& line : nuttest::Lines(output)) {
+        lines += Contains(line, "cannot be written") ? 1 : 0;
+    }
+    EXPECT_LE(lines, 3U) << output;
+    EXPECT_TRUE(Contains(output, ": 0 rounds stored, ")) << output;
+    EXPECT_FALSE(Contains(output, " 0 lost")) << output;
+}
+
 // --decode reads the site database: by UPS, the newest rounds, CSV; a flat
 // file read by UPS is refused in one line with status 2.
 TEST_F(SiteMonitor, DecodeReadsTheSiteDatabase)
