@@ -311,7 +311,7 @@ void LogLine(const std::string& line)
 int RunSite(const SiteRunOptions& o, ConsoleCapture& console)
 {
     site::SiteConfig config;
-    std::vector<SimSettings> sims(0);
+    std::vector<SimSettings> sims;
     try {
         config = site::LoadSiteConfig(o.config_file);
         for (const site::UpsConfig& ups : config.ups) {
