@@ -84,7 +84,10 @@ does and polls a UPS through it, on a serial port or on a simulated UPS,
 showing the decoded values and alarms or writing them as JSON lines.
 ups-sim plays the UPS on a pseudo-terminal or a serial port, with faults,
 scenario scripts and the replay of recorded sessions, to test a unit on the
-bench.  Example settings and scenario scripts are in
+bench.  halx-host --config runs a whole site: every UPS of one configuration
+file polled by one process, history in SQLite, the UPS network protocol
+(upsc, upsmon) and the exporters served; a systemd unit runs it.  Example
+settings, scenario scripts and a site configuration are in
 /usr/share/doc/deltanhnt-tools/examples.")
 
 # Relations that no binary shows: headers need headers, the tools load the
@@ -133,6 +136,14 @@ if(DELTANHNT_BUILD_TOOLS)
     install(DIRECTORY "${PROJECT_SOURCE_DIR}/examples/"
         DESTINATION "${CMAKE_INSTALL_DATAROOTDIR}/doc/${_tools_package}/examples"
         COMPONENT tools)
+    # The site monitor: the example configuration (copied to
+    # /etc/halx-host/site.conf by whoever sets a site up) and the systemd
+    # unit that runs it.
+    install(FILES "${PROJECT_SOURCE_DIR}/tools/site/site.conf.example"
+        DESTINATION "${CMAKE_INSTALL_DATAROOTDIR}/doc/${_tools_package}/examples"
+        COMPONENT tools)
+    install(FILES "${PROJECT_SOURCE_DIR}/packaging/halx-host.service"
+        DESTINATION "lib/systemd/system" COMPONENT tools)
 endif()
 add_custom_target(deltanhnt_package_docs ALL DEPENDS ${_compressed})
 

@@ -120,6 +120,18 @@ TEST(SiteConfig, SmallestFileTakesTheDefaults)
     EXPECT_FALSE(c.prometheus.enabled) << "served only when configured";
 }
 
+TEST(SiteConfig, HistoryKeepsEverythingUnlessTold)
+{
+    const site::SiteConfig all = ParseSiteConfig(R"({"ups": [{"name": "u", "sim": true}]})", "s");
+    EXPECT_EQ(all.history.keep_days, 0U);
+    EXPECT_EQ(all.history.max_bytes, 0U);
+    const site::SiteConfig some = ParseSiteConfig(
+        R"({"ups": [{"name": "u", "sim": true}], "history": {"keep_days": 90, "max_bytes": 1e9}})",
+        "s");
+    EXPECT_EQ(some.history.keep_days, 90U);
+    EXPECT_EQ(some.history.max_bytes, 1000000000U);
+}
+
 TEST(SiteConfig, EmptyPrometheusSectionServesOnTheLocalDefault)
 {
     const site::SiteConfig c =
@@ -277,6 +289,15 @@ const BadRow kBad[] = {
      "{\"ups\": [{\"name\": \"a\", \"sim\": true}],\n\"snmp\": "
      "{\"default_context\": \"\"}}",
      "site.conf:2: snmp: serves no UPS"},
+    {"HistoryUnknownKey",
+     "{\"ups\": [{\"name\": \"a\", \"sim\": true}],\n\"history\": {\"keep\": 3}}",
+     "site.conf:2: history: unknown key \"keep\""},
+    {"HistoryKeepDaysNotWhole",
+     "{\"ups\": [{\"name\": \"a\", \"sim\": true}], \"history\": {\n\"keep_days\": 1.5}}",
+     "site.conf:2: history keep_days: expected a whole number"},
+    {"HistoryMaxBytesNegative",
+     "{\"ups\": [{\"name\": \"a\", \"sim\": true}], \"history\": {\"max_bytes\": -1}}",
+     "site.conf:1: history max_bytes: -1 is out of range"},
     {"MqttWithoutDatabase", "{\"ups\": [{\"name\": \"a\", \"sim\": true}],\n\"mqtt\": {}}",
      "site.conf:2: mqtt: needs the site's \"database\""},
     {"MqttUnknownKey",

@@ -167,6 +167,9 @@ void HostEvents::OnSaveDeviceHistory(HalxVDevice& /*dev*/, const unsigned char* 
     if (history_ != nullptr) {
         history_->Append(data, length);
     }
+    if (on_history) {
+        on_history(data, length);
+    }
 }
 
 void HostEvents::OnCheckThresholdBool(HalxVDevice& /*dev*/, int kind, const std::string& key,
@@ -184,6 +187,9 @@ void HostEvents::OnCheckThresholdBool(HalxVDevice& /*dev*/, int kind, const std:
     alarm.active = active;
     alarm.sequence = sequence;
     report_.Alarm(alarm);
+    if (on_alarm) {
+        on_alarm(alarm);
+    }
 }
 
 bool HostEvents::OnCheckAOReport(HalxVDevice& /*dev*/, const std::string& /*key*/, float /*value*/)

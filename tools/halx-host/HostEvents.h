@@ -52,6 +52,10 @@ public:
 
     // Where the frames of SendData go (the serial link).
     std::function<void(const unsigned char*, std::size_t)> send;
+    // What a site makes of the device's calls besides the report: each
+    // status alarm checked, each history record (beside the history file).
+    std::function<void(const AlarmCall&)> on_alarm;
+    std::function<void(const unsigned char*, std::size_t)> on_history;
 
     // RefreshStatus on the device, as the start of a cycle.
     void StartCycle(HalxSPDevice& dev);

@@ -39,10 +39,13 @@ void AddCounters(JsonObject& o, const Counters& c)
 
 void JsonReport::Line(JsonObject object)
 {
+    if (!ups_.empty()) {
+        object.Add("ups", ups_);
+    }
     if (simulated_) {
         object.Add("simulated", true);
     }
-    object.Add("seq", U64(++seq_));
+    object.Add("seq", U64(++*seq_));
     object.Add("time", tools::LocalTimestamp(std::chrono::system_clock::now(), true));
     // Flushed per line: a reader sees each event as it happens.
     out_ << object.Text() << std::endl;
@@ -205,8 +208,14 @@ void JsonReport::Decoded(std::size_t index, std::size_t /*count*/, const unsigne
             units.Add(field->name, meaning->unit);
         }
     }
-    Line(Event("decoded")
-             .Add("index", U64(index))
+    JsonObject o = Event("decoded");
+    if (origin_) {
+        o.Add("ups", origin_->ups)
+            .Add("sequence", U64(origin_->sequence))
+            .Add("round_time", origin_->time);
+        origin_.reset();
+    }
+    Line(o.Add("index", U64(index))
              .Add("length", U64(length))
              .Add("hex", Hex(data, length))
              .Add("fields", values)

@@ -3,10 +3,15 @@
 // arrive as "console" events.  Every event ends with "seq", a number that
 // grows by one per event, and "time", the local time with its offset from
 // UTC (RFC 3339); every event of a simulated run carries "simulated": true.
+// In a site every event names its UPS ("ups": "ups1") and the UPSes' events
+// share one "seq".
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <ostream>
+#include <string>
+#include <utility>
 
 #include "Report.h"
 #include "common/JsonLine.h"
@@ -17,7 +22,12 @@ namespace halxhost
 class JsonReport : public Report
 {
 public:
-    explicit JsonReport(std::ostream& out) : out_(out) {}
+    explicit JsonReport(std::ostream& out) : out_(out), seq_(&own_seq_) {}
+    // The events of one UPS of a site; `seq` is shared by the site's reports.
+    JsonReport(std::ostream& out, std::string ups, std::uint64_t& seq)
+        : out_(out), ups_(std::move(ups)), seq_(&seq)
+    {
+    }
 
     void Started(const SessionInfo& info) override;
     void Console(const std::string& text) override;
@@ -34,13 +44,17 @@ public:
     void Decoded(std::size_t index, std::size_t count, const unsigned char* data,
                  std::size_t length, const std::vector<const RecordField*>& fields) override;
     void Finished(const Counters& counters, StopReason reason) override;
+    void Origin(const DecodedOrigin& origin) override { origin_ = origin; }
 
 private:
     void Line(tools::JsonObject object);
 
     std::ostream& out_;
+    std::string ups_;
+    std::optional<DecodedOrigin> origin_;
     bool simulated_ = false;
-    std::uint64_t seq_ = 0;
+    std::uint64_t own_seq_ = 0;
+    std::uint64_t* seq_;
 };
 
 } // namespace halxhost

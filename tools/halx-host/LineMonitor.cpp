@@ -111,7 +111,7 @@ void LineMonitor::RoundCompleted(const unsigned char* record, std::size_t length
     std::copy(record, record + std::min(length, round.record.size()), round.record.begin());
     round.time = now.wall;
     round.steady = now.steady;
-    round.sequence = snapshot_.last ? snapshot_.last->sequence + 1 : 1;
+    round.sequence = snapshot_.last ? snapshot_.last->sequence + 1 : first_sequence_;
     snapshot_.last = round;
     const bool was_down = told_ == Kind::Silent || told_ == Kind::Failing;
     if (snapshot_.line != LineState::Up) {
@@ -349,6 +349,15 @@ std::vector<LineNotice> LineMonitor::TakeNotices()
     std::vector<LineNotice> taken;
     taken.swap(notices_);
     return taken;
+}
+
+void LineMonitor::Identify(const std::string& name, const std::string& description,
+                           std::chrono::seconds stale_after, std::uint64_t last_sequence)
+{
+    snapshot_.name = name;
+    snapshot_.description = description;
+    snapshot_.stale_after = stale_after;
+    first_sequence_ = last_sequence + 1;
 }
 
 } // namespace halxhost

@@ -114,6 +114,11 @@ public:
     std::vector<LineNotice> TakeNotices();
 
     const site::UpsSnapshot& Snapshot() const { return snapshot_; }
+    // A UPS of a site: its name and description for the snapshot, its
+    // staleness limit, and the sequence of its last round stored before
+    // (the next round is one more).
+    void Identify(const std::string& name, const std::string& description,
+                  std::chrono::seconds stale_after, std::uint64_t last_sequence);
     site::LineCounters& Counters() { return snapshot_.counters; }
     const site::LineCounters& Counters() const { return snapshot_.counters; }
     const LineSettings& Settings() const { return settings_; }
@@ -147,6 +152,7 @@ private:
     std::uint64_t abandoned_ = 0;
     std::map<std::string, std::uint64_t> faults_;
     std::vector<LineNotice> notices_;
+    std::uint64_t first_sequence_ = 1;
 };
 
 } // namespace halxhost

@@ -36,6 +36,9 @@ po::options_description Description()
         ("plugin", po::value<std::string>()->value_name("PATH"),
          "device plug-in to load (default: deltanhnt.so beside the tool, or in "
          "../lib/deltanhnt/)")
+        ("config", po::value<std::string>()->value_name("FILE"),
+         "run the site of this configuration: every UPS it names polled by this one "
+         "process, with its history, network protocol server and exporters (docs/SITE.md)")
         ("port", po::value<std::string>()->value_name("DEVICE"),
          "serial device of the UPS, e.g. /dev/ttyUSB0 (2400 baud, 8N1)")
         ("sim", "poll the built-in simulated UPS through a pseudo-terminal: no real UPS "
@@ -83,6 +86,18 @@ po::options_description Description()
          "--decode: only record N, counted from 1 (repeatable)")
         ("field", po::value<std::vector<std::string>>()->value_name("NAME"),
          "--decode: only this record field, e.g. BattryVlt (repeatable)")
+        ("ups", po::value<std::string>()->value_name("NAME"),
+         "--decode of a site database: only this UPS's rounds")
+        ("since", po::value<std::string>()->value_name("TIME"),
+         "--decode of a site database: rounds at or after TIME (RFC 3339, local time "
+         "without a zone, or a date)")
+        ("until", po::value<std::string>()->value_name("TIME"),
+         "--decode of a site database: rounds before TIME")
+        ("newest", po::value<std::string>()->value_name("N"),
+         "--decode: only the newest N rounds (still shown oldest first)")
+        ("limit", po::value<std::string>()->value_name("N"),
+         "--decode: only the first N rounds")
+        ("csv", "--decode: CSV (a header line, then one line per round) instead of the view")
         ("json", "one JSON object per line on stdout instead of the readable view")
         ("verbose", "readable view: show the plug-in's own console lines too")
         ("trace", po::value<std::string>()->value_name("FILE"),
@@ -99,6 +114,7 @@ enum : unsigned {
     kSim = 1U << static_cast<unsigned>(Mode::Sim),
     kCache = 1U << static_cast<unsigned>(Mode::LoadCache),
     kDecode = 1U << static_cast<unsigned>(Mode::Decode),
+    kSite = 1U << static_cast<unsigned>(Mode::Site),
     kPoll = kPort | kSim,
     kDevice = kPoll | kCache,
 };
@@ -110,14 +126,16 @@ struct Applies {
 
 // clang-format off
 constexpr Applies kApplies[] = {
-    {"plugin", kDevice}, {"settings", kDevice}, {"data-id", kDevice}, {"history", kDevice},
-    {"verbose", kDevice},
+    {"plugin", kDevice | kSite}, {"settings", kDevice}, {"data-id", kDevice},
+    {"history", kDevice}, {"verbose", kDevice},
     {"sim-value", kSim}, {"sim-noise", kSim}, {"sim-noise-sync", kSim}, {"sim-chunk", kSim},
     {"sim-pace", kSim},
-    {"interval", kPoll}, {"reply-timeout", kPoll}, {"reopen-interval", kPoll}, {"cycles", kPoll},
-    {"timeout", kPoll}, {"summary-interval", kPoll}, {"trace", kPoll}, {"trace-limit", kPoll},
-    {"wait-for-port", kPort}, {"no-wait-for-port", kPort}, {"lock-dir", kPort},
-    {"record", kDecode}, {"field", kDecode},
+    {"interval", kPoll}, {"reply-timeout", kPoll}, {"reopen-interval", kPoll | kSite},
+    {"cycles", kPoll | kSite}, {"timeout", kPoll | kSite}, {"summary-interval", kPoll | kSite},
+    {"trace", kPoll}, {"trace-limit", kPoll},
+    {"wait-for-port", kPort}, {"no-wait-for-port", kPort}, {"lock-dir", kPort | kSite},
+    {"record", kDecode}, {"field", kDecode}, {"ups", kDecode}, {"since", kDecode},
+    {"until", kDecode}, {"newest", kDecode}, {"limit", kDecode}, {"csv", kDecode},
 };
 // clang-format on
 
@@ -132,6 +150,8 @@ const char* ModeText(Mode mode)
         return "--load-cache";
     case Mode::Decode:
         return "--decode";
+    case Mode::Site:
+        return "--config";
     }
     return "?";
 }
@@ -206,7 +226,10 @@ std::string Usage()
            "       halx-host --sim [options]                poll the built-in simulated UPS\n"
            "       halx-host --load-cache FILE [options]    what LoadFromCache does with a "
            "record\n"
-           "       halx-host --decode FILE [--record N] [--field NAME] [--json]\n"
+           "       halx-host --config FILE [options]        run a site: every UPS of FILE\n"
+           "       halx-host --decode FILE [--ups NAME] [--since T] [--until T]\n"
+           "                 [--newest N | --limit N] [--record N] [--field NAME] [--json | "
+           "--csv]\n"
            "       halx-host --version | --help\n\n"
            "Loads a device plug-in as the monitoring unit's host does and polls a UPS\n"
            "through it: one cycle every --interval seconds, each received chunk handed\n"
@@ -220,7 +243,8 @@ std::string Usage()
            "  1  an input named cannot be used: the plug-in, a settings, record, history or\n"
            "     trace file, the port (not a tty, busy, no permission, missing with\n"
            "     --no-wait-for-port), a record LoadFromCache refuses\n"
-           "  2  the command line is wrong\n"
+           "  2  the command line is wrong; with --config: the configuration cannot be used\n"
+           "     (FILE:LINE: what is wrong) or a listener cannot be opened\n"
            "  3  stopped (Ctrl-C, SIGTERM, SIGHUP, --timeout) before any cycle completed\n"
            "  4  stopped after some cycles completed, but fewer than --cycles\n";
     return out.str();
@@ -278,6 +302,11 @@ Options ParseOptions(int argc, const char* const argv[])
     text("history", o.history_file);
     text("load-cache", o.load_cache_file);
     text("decode", o.decode_file);
+    text("config", o.config_file);
+    text("ups", o.decode_ups);
+    text("since", o.decode_since);
+    text("until", o.decode_until);
+    o.csv = vm.count("csv") > 0;
     text("trace", o.trace_file);
     if (vm.count("lock-dir") > 0) {
         o.lock_dir = vm["lock-dir"].as<std::string>(); // "" is allowed: no lock file
@@ -291,7 +320,8 @@ Options ParseOptions(int argc, const char* const argv[])
         {"--port", !o.port.empty()},
         {"--sim", sim},
         {"--load-cache", !o.load_cache_file.empty()},
-        {"--decode", !o.decode_file.empty()}};
+        {"--decode", !o.decode_file.empty()},
+        {"--config", !o.config_file.empty()}};
     const char* chosen = nullptr;
     for (const auto& [name, given] : modes) {
         if (!given) {
@@ -308,6 +338,8 @@ Options ParseOptions(int argc, const char* const argv[])
         o.mode = Mode::LoadCache;
     } else if (!o.decode_file.empty()) {
         o.mode = Mode::Decode;
+    } else if (!o.config_file.empty()) {
+        o.mode = Mode::Site;
     } else {
         o.mode = Mode::Sim;
     }
@@ -331,6 +363,20 @@ Options ParseOptions(int argc, const char* const argv[])
     if (vm.count("cycles") > 0) {
         o.cycles = ParseUnsigned("cycles", vm["cycles"].as<std::string>(), 1,
                                  std::numeric_limits<std::uint32_t>::max());
+    }
+    if (vm.count("newest") > 0) {
+        o.decode_newest = ParseUnsigned("newest", vm["newest"].as<std::string>(), 1,
+                                        std::numeric_limits<std::uint32_t>::max());
+    }
+    if (vm.count("limit") > 0) {
+        o.decode_limit = ParseUnsigned("limit", vm["limit"].as<std::string>(), 1,
+                                       std::numeric_limits<std::uint32_t>::max());
+    }
+    if (o.csv && o.json) {
+        throw UsageError("--csv and --json exclude each other");
+    }
+    if (o.decode_newest != 0 && o.decode_limit != 0) {
+        throw UsageError("--newest and --limit exclude each other");
     }
     if (vm.count("trace-limit") > 0) {
         o.trace_limit = ParseUnsigned("trace-limit", vm["trace-limit"].as<std::string>(), 1024,

@@ -17,6 +17,7 @@ enum class Mode {
     Sim,       // poll the built-in simulated UPS (--sim, or no --port)
     LoadCache, // hand a record to LoadFromCache (--load-cache)
     Decode,    // print records field by field (--decode)
+    Site,      // poll every UPS of a site configuration (--config)
 };
 
 struct Options {
@@ -43,6 +44,15 @@ struct Options {
     std::string decode_file;                 // print records field by field, then exit
     std::vector<std::size_t> decode_records; // 1-based; empty: all
     std::vector<std::string> decode_fields;  // record field names; empty: all
+    // --decode of a site database: by UPS and time (RFC 3339 or local
+    // time, as given), the newest N or the first N, as CSV.
+    std::string decode_ups;
+    std::string decode_since, decode_until;
+    std::size_t decode_newest = 0; // 0: not asked
+    std::size_t decode_limit = 0;  // 0: all
+    bool csv = false;
+
+    std::string config_file; // the site configuration (Mode::Site)
 
     bool json = false;
     bool verbose = false; // the plug-in's console lines in the readable view

@@ -34,14 +34,15 @@ Clock::duration Seconds(double s)
 } // namespace
 
 struct Poller::Impl {
-    Impl(HalxSPDevice& d, HostEvents& e, Report& r, TraceFile* trace, PollConfig c)
-        : dev(d), events(e), report(r), config(std::move(c)), link(io, trace), tick(io), stall(io),
-          reopen(io), deadline(io), signals(io, SIGINT, SIGTERM, SIGHUP)
+    Impl(Poller& o, boost::asio::io_context& i, HalxSPDevice& d, HostEvents& e, Report& r,
+         TraceFile* trace, PollConfig c)
+        : owner(o), io(i), dev(d), events(e), report(r), config(std::move(c)), link(io, trace),
+          tick(io), stall(io), reopen(io)
     {
     }
 
     void Open();
-    StopReason Run();
+    void Start();
     void OnTick();
     void StartCycle();
     void ArmStall(Clock::time_point deadline);
@@ -52,22 +53,29 @@ struct Poller::Impl {
     void ScheduleReopen();
     void TryReopen();
     void StartReading();
+    Clock::duration ReadPause() const;
     void Warn(const tools::PortOpening& opened);
     // What the monitor decided: to standard error and to the report.
     void Tell();
     void Finish(StopReason reason);
+    void Activity()
+    {
+        if (owner.on_activity) {
+            owner.on_activity();
+        }
+    }
     template <typename F> void CallDevice(const char* what, F&& call);
     Counters& counters() { return events.counters(); }
     LineMonitor& monitor() { return events.monitor(); }
 
+    Poller& owner;
+    boost::asio::io_context& io;
     HalxSPDevice& dev;
     HostEvents& events;
     Report& report;
     PollConfig config;
-    boost::asio::io_context io;
     SerialLink link;
-    boost::asio::steady_timer tick, stall, reopen, deadline;
-    boost::asio::signal_set signals;
+    boost::asio::steady_timer tick, stall, reopen;
 
     Clock::time_point next_tick;
     // Last byte received or cycle started: the reply timeout counts from it.
@@ -82,22 +90,40 @@ struct Poller::Impl {
     std::uint64_t rounds = 0;
 };
 
-Poller::Poller(HalxSPDevice& dev, HostEvents& events, Report& report, TraceFile* trace,
-               PollConfig config)
-    : impl_(std::make_unique<Impl>(dev, events, report, trace, std::move(config)))
+Poller::Poller(boost::asio::io_context& io, HalxSPDevice& dev, HostEvents& events, Report& report,
+               TraceFile* trace, PollConfig config)
+    : impl_(std::make_unique<Impl>(*this, io, dev, events, report, trace, std::move(config)))
 {
 }
 
-Poller::~Poller() = default;
+Poller::~Poller()
+{
+    impl_->events.send = nullptr;
+}
 
 void Poller::Open()
 {
     impl_->Open();
 }
 
-StopReason Poller::Run()
+void Poller::Start()
 {
-    return impl_->Run();
+    impl_->Start();
+}
+
+void Poller::Stop(StopReason reason)
+{
+    impl_->Finish(reason);
+}
+
+bool Poller::Done() const
+{
+    return impl_->done;
+}
+
+StopReason Poller::Stopped() const
+{
+    return impl_->stopped;
 }
 
 void Poller::Impl::Open()
@@ -124,41 +150,73 @@ void Poller::Impl::Warn(const tools::PortOpening& opened)
 {
     if (!opened.warning.empty() && !warned) {
         warned = true;
-        std::cerr << "halx-host: port " << config.port << ": " << opened.warning << std::endl;
+        std::cerr << "halx-host: " << config.log_prefix << "port " << config.port << ": "
+                  << opened.warning << std::endl;
     }
 }
 
-StopReason Poller::Impl::Run()
+Clock::duration Poller::Impl::ReadPause() const
+{
+    // The reply's header: "~", the address (2), "D", the payload length in
+    // three digits; the reply is 7 + length bytes.
+    const unsigned char* buffer = dev.ReceiveBuffer();
+    const std::size_t held =
+        std::min<std::size_t>(dev.ReceivedCount(), HalxSPDevice::RECV_BUF_SIZE);
+    const double byte_s = 10.0 / std::max(dev.BaudRate(), 1);
+    if (held == 0 && events.CycleInProgress()) {
+        // A query has just gone out: its reply's header is read when it can
+        // be there in full, however soon the UPS answers.
+        return Seconds(std::min(7 * byte_s, config.reply_timeout_s / 4));
+    }
+    if (held == 0 || buffer[0] != '~') {
+        return Clock::duration::zero();
+    }
+    if (held < 7) {
+        // A reply has begun: its header is read when it is due in full.
+        return Seconds(
+            std::min(static_cast<double>(7 - held) * byte_s, config.reply_timeout_s / 4));
+    }
+    if (buffer[3] != 'D') {
+        return Clock::duration::zero();
+    }
+    std::size_t length = 0;
+    for (std::size_t i = 4; i < 7; ++i) {
+        if (buffer[i] < '0' || buffer[i] > '9') {
+            return Clock::duration::zero();
+        }
+        length = length * 10 + static_cast<std::size_t>(buffer[i] - '0');
+    }
+    const std::size_t total = 7 + length;
+    if (held + 2 >= total) {
+        return Clock::duration::zero();
+    }
+    // Up to one byte before the end, 10 bits a byte: the read that follows
+    // finds all but the last byte, which it then waits for as ever.  Never
+    // longer than a quarter of the reply timeout, so that a reply that
+    // stops short is seen stalled in time.
+    const double pause_s =
+        std::min(static_cast<double>(total - held - 1) * byte_s, config.reply_timeout_s / 4);
+    return Seconds(pause_s);
+}
+
+void Poller::Impl::Start()
 {
     events.send = [this](const unsigned char* data, std::size_t length) {
         link.Send(data, length);
     };
-    signals.async_wait([this](const boost::system::error_code& ec, int /*signal*/) {
-        if (!ec) {
-            Finish(StopReason::Signal);
-        }
-    });
-    if (config.timeout_s > 0) {
-        deadline.expires_after(Seconds(config.timeout_s));
-        deadline.async_wait([this](const boost::system::error_code& ec) {
-            if (!ec) {
-                Finish(StopReason::Timeout);
-            }
-        });
-    }
     Tell();
     if (link.IsOpen()) {
         StartReading();
     }
     next_tick = Clock::now();
     OnTick();
-    io.run();
-    events.send = nullptr;
-    return stopped;
 }
 
 void Poller::Impl::StartReading()
 {
+    if (config.pace_reads) {
+        link.read_pause = [this] { return ReadPause(); };
+    }
     link.StartReading([this](unsigned char* data, std::size_t length) { OnReceive(data, length); },
                       [this](const std::string& message) { OnLinkError(message); });
 }
@@ -172,19 +230,21 @@ template <typename F> void Poller::Impl::CallDevice(const char* what, F&& call)
     } catch (const std::exception& e) {
         if (!exception_reported) {
             exception_reported = true;
-            std::cerr << "halx-host: " << what << " threw: " << e.what()
+            std::cerr << "halx-host: " << config.log_prefix << what << " threw: " << e.what()
                       << " (further exceptions are not reported)" << std::endl;
         }
     }
     events.DrainConsole(true);
+    Activity();
 }
 
 void Poller::Impl::Tell()
 {
     for (const LineNotice& notice : monitor().TakeNotices()) {
-        std::cerr << "halx-host: " << notice.text << std::endl;
+        std::cerr << "halx-host: " << config.log_prefix << notice.text << std::endl;
         report.Notice(notice, counters());
     }
+    Activity();
 }
 
 void Poller::Impl::OnTick()
@@ -370,10 +430,103 @@ void Poller::Impl::Finish(StopReason reason)
     tick.cancel();
     stall.cancel();
     reopen.cancel();
-    deadline.cancel();
-    signals.cancel();
     link.Close();
-    io.stop();
+    events.send = nullptr;
+    if (owner.on_stopped) {
+        owner.on_stopped();
+    }
+}
+
+struct PollSession::Impl {
+    Impl(boost::asio::io_context& i, std::vector<Poller*> p, double t)
+        : io(i), pollers(std::move(p)), timeout_s(t), deadline(io),
+          signals(io, SIGINT, SIGTERM, SIGHUP)
+    {
+    }
+
+    void StopAll(StopReason reason)
+    {
+        if (stopping) {
+            return;
+        }
+        stopping = true;
+        reason_ = reason;
+        for (Poller* poller : pollers) {
+            poller->Stop(reason);
+        }
+        End();
+    }
+    void End()
+    {
+        deadline.cancel();
+        signals.cancel();
+        if (extra_stop) {
+            extra_stop();
+        }
+        io.stop();
+    }
+    void PollerStopped()
+    {
+        if (stopping) {
+            return;
+        }
+        for (const Poller* poller : pollers) {
+            if (!poller->Done()) {
+                return;
+            }
+        }
+        stopping = true;
+        reason_ = StopReason::Cycles;
+        End();
+    }
+
+    boost::asio::io_context& io;
+    std::vector<Poller*> pollers;
+    double timeout_s;
+    boost::asio::steady_timer deadline;
+    boost::asio::signal_set signals;
+    std::function<void()> extra_stop;
+    bool stopping = false;
+    StopReason reason_ = StopReason::Signal;
+};
+
+PollSession::PollSession(boost::asio::io_context& io, std::vector<Poller*> pollers,
+                         double timeout_s)
+    : impl_(std::make_unique<Impl>(io, std::move(pollers), timeout_s))
+{
+}
+
+PollSession::~PollSession() = default;
+
+StopReason PollSession::Run()
+{
+    Impl& s = *impl_;
+    s.extra_stop = extra_stop;
+    s.signals.async_wait([&s](const boost::system::error_code& ec, int /*signal*/) {
+        if (!ec) {
+            s.StopAll(StopReason::Signal);
+        }
+    });
+    if (s.timeout_s > 0) {
+        s.deadline.expires_after(Seconds(s.timeout_s));
+        s.deadline.async_wait([&s](const boost::system::error_code& ec) {
+            if (!ec) {
+                s.StopAll(StopReason::Timeout);
+            }
+        });
+    }
+    for (Poller* poller : s.pollers) {
+        poller->on_stopped = [&s] { s.PollerStopped(); };
+        poller->Start();
+    }
+    s.PollerStopped();
+    if (!s.stopping) {
+        s.io.run();
+    }
+    for (Poller* poller : s.pollers) {
+        poller->on_stopped = nullptr;
+    }
+    return s.reason_;
 }
 
 } // namespace halxhost

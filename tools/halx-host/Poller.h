@@ -7,18 +7,28 @@
 // itself and starts over.  A port that fails, or that is not there at
 // start-up, is reopened every reopen interval until it comes back.  What
 // the line's monitor decides (faults, state changes, summaries, the age of
-// the data) goes to standard error and to the report.  Everything runs on
-// one thread.
+// the data) goes to standard error and to the report.
+//
+// The poller runs on an io_context it is given, beside the pollers of the
+// other lines of a site and the servers: nothing it does waits, so one line's
+// faults never hold up another's cycles.  Whoever owns the io_context owns
+// the signals and the session's time limit (PollSession below).
 #pragma once
 
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "HostEvents.h"
 #include "Report.h"
 #include "halx/HalxSPDevice.h"
+
+namespace boost::asio
+{
+class io_context;
+} // namespace boost::asio
 
 namespace halxhost
 {
@@ -33,17 +43,25 @@ struct PollConfig {
     double interval_s = 5.0;
     double reply_timeout_s = 2.0;
     double reopen_interval_s = 1.0;
-    std::uint64_t cycles = 0; // 0: until interrupted
-    double timeout_s = 0.0;   // 0: none
+    std::uint64_t cycles = 0; // 0: until interrupted; then the poller stops itself
     bool wait_for_port = true;
     std::string lock_dir; // "" : no lock file
+    // While a reply is being assembled and its header has told its length,
+    // the rest is read about when its last byte is due instead of byte by
+    // byte (one wake-up per reply rather than one per byte, at the cost of
+    // no latency; a site of many lines).
+    bool pace_reads = false;
+    // Put before every line this poller writes to standard error, after
+    // "halx-host: " ("ups1: " in a site; empty for a single port).
+    std::string log_prefix;
 };
 
 class Poller
 {
 public:
-    Poller(HalxSPDevice& dev, HostEvents& events, Report& report, TraceFile* trace,
-           PollConfig config);
+    // `io` must outlive the poller.
+    Poller(boost::asio::io_context& io, HalxSPDevice& dev, HostEvents& events, Report& report,
+           TraceFile* trace, PollConfig config);
     ~Poller();
     Poller(const Poller&) = delete;
     Poller& operator=(const Poller&) = delete;
@@ -51,8 +69,42 @@ public:
     // Opens the port at the device's line speed; a missing port with
     // wait_for_port is waited for.  Throws BadInput.
     void Open();
-    // Polls until the requested number of cycles has completed, the
-    // timeout has passed or SIGINT, SIGTERM or SIGHUP arrives.
+    // Starts polling on the io_context (the first cycle at once).
+    void Start();
+    // Ends the session of this line: what the monitor has not told yet, the
+    // report's end, the port closed, the timers cancelled.  Idempotent.
+    void Stop(StopReason reason);
+    bool Done() const;
+    StopReason Stopped() const;
+
+    // Called once the poller has stopped (by itself after its cycles, or by
+    // Stop).
+    std::function<void()> on_stopped;
+    // Called after each call into the device and after each change the
+    // line's monitor decided: where a site looks for new rounds, alarms and
+    // line states to pass on.
+    std::function<void()> on_activity;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+// The signals (SIGINT, SIGTERM, SIGHUP) and the time limit of a session of
+// one or more pollers on one io_context.  Run() returns once every poller has
+// stopped: each after its cycles, or all at a signal or the time limit.
+// `extra_stop` runs before the io_context is stopped (the servers' Stop).
+class PollSession
+{
+public:
+    PollSession(boost::asio::io_context& io, std::vector<Poller*> pollers, double timeout_s);
+    ~PollSession();
+    PollSession(const PollSession&) = delete;
+    PollSession& operator=(const PollSession&) = delete;
+
+    std::function<void()> extra_stop;
+    // Cycles when every poller stopped after its cycles; else how the
+    // session was stopped.
     StopReason Run();
 
 private:

@@ -69,6 +69,13 @@ struct Abandonment {
     Verdict verdict;
 };
 
+// Where a record read back from a site database comes from.
+struct DecodedOrigin {
+    std::string ups;
+    std::uint64_t sequence = 0;
+    std::string time; // RFC 3339, UTC
+};
+
 // How a session ended.
 enum class StopReason {
     Cycles,  // the requested cycles completed
@@ -109,6 +116,9 @@ public:
     // A record read from a file (--decode); `fields` are those to show.
     virtual void Decoded(std::size_t index, std::size_t count, const unsigned char* data,
                          std::size_t length, const std::vector<const RecordField*>& fields) = 0;
+    // Before Decoded, for a record of a site database: its UPS, sequence
+    // and time.
+    virtual void Origin(const DecodedOrigin& /*origin*/) {}
     virtual void Finished(const Counters& counters, StopReason reason) = 0;
 };
 

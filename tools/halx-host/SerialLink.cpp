@@ -8,7 +8,10 @@
 namespace halxhost
 {
 
-SerialLink::SerialLink(boost::asio::io_context& io, TraceFile* trace) : port_(io), trace_(trace) {}
+SerialLink::SerialLink(boost::asio::io_context& io, TraceFile* trace)
+    : port_(io), pause_(io), trace_(trace)
+{
+}
 
 tools::PortOpening SerialLink::Open(const std::string& path, unsigned int baud,
                                     const std::string& lock_dir)
@@ -24,6 +27,7 @@ tools::PortOpening SerialLink::Open(const std::string& path, unsigned int baud,
 void SerialLink::Close()
 {
     ++generation_;
+    pause_.cancel();
     outgoing_.clear();
     writing_ = false;
     if (port_.is_open()) {
@@ -58,9 +62,21 @@ void SerialLink::Read()
                 trace_->Received(buffer_.data(), n);
             }
             on_receive_(buffer_.data(), n);
-            if (generation == generation_) {
-                Read();
+            if (generation != generation_) {
+                return;
             }
+            const std::chrono::steady_clock::duration pause =
+                read_pause ? read_pause() : std::chrono::steady_clock::duration::zero();
+            if (pause <= std::chrono::steady_clock::duration::zero()) {
+                Read();
+                return;
+            }
+            pause_.expires_after(pause);
+            pause_.async_wait([this, generation](const boost::system::error_code& wait_ec) {
+                if (!wait_ec && generation == generation_) {
+                    Read();
+                }
+            });
         });
 }
 

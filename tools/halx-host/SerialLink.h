@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -12,6 +13,7 @@
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/serial_port.hpp>
+#include <boost/asio/steady_timer.hpp>
 
 #include "common/SerialPort.h"
 
@@ -42,12 +44,19 @@ public:
     // Queues bytes; dropped when the port is closed.
     void Send(const unsigned char* data, std::size_t length);
 
+    // Asked after each chunk handed on: how long to leave the bytes in the
+    // kernel before reading again (zero: read at once).  A site of many
+    // lines reads the rest of a reply whose length it knows in one go
+    // rather than byte by byte.
+    std::function<std::chrono::steady_clock::duration()> read_pause;
+
 private:
     void Read();
     void WriteNext();
     void Failed(const std::string& message);
 
     boost::asio::serial_port port_;
+    boost::asio::steady_timer pause_;
     tools::PortLock lock_; // held while the port is open
     TraceFile* trace_;
     ReceiveHandler on_receive_;

@@ -33,6 +33,15 @@ SimulatedUps::SimulatedUps(const SimSettings& settings) : impl_(std::make_unique
     options.noise_without_start = !settings.noise_sync;
     options.chunk = settings.chunk;
     options.pace = settings.pace;
+    options.drift = settings.drift;
+    options.seed = settings.seed;
+    if (!settings.script.empty()) {
+        try {
+            options.script = upssim::LoadScript(settings.script);
+        } catch (const std::exception& e) {
+            throw BadInput(std::string("simulated UPS: ") + e.what());
+        }
+    }
     try {
         impl_->sim = std::make_unique<upssim::PtySimulator>(options);
     } catch (const std::exception& e) {

@@ -18,6 +18,9 @@ struct SimSettings {
     bool noise_sync = false;                    // the noise may hold the frame start "~"
     std::size_t chunk = 0;                      // replies in pieces of this size
     bool pace = false;                          // bytes at the line's real rate
+    bool drift = true;                          // measurements wander around their nominal values
+    std::uint32_t seed = 1;                     // drift and noise repeatable
+    std::string script;                         // a scenario script file; empty: none
 };
 
 // Whether this build has the simulator.

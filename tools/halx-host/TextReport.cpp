@@ -267,8 +267,14 @@ void TextReport::CacheLoaded(std::size_t length, bool accepted, const std::strin
 void TextReport::Decoded(std::size_t index, std::size_t count, const unsigned char* data,
                          std::size_t /*length*/, const std::vector<const RecordField*>& fields)
 {
-    out_ << "record " << index + 1 << " of " << count << " (file offset " << index * kRecordSize
-         << ")\n";
+    if (origin_) {
+        out_ << "record " << index + 1 << " of " << count << ": UPS " << origin_->ups << ", round "
+             << origin_->sequence << ", " << origin_->time << "\n";
+        origin_.reset();
+    } else {
+        out_ << "record " << index + 1 << " of " << count << " (file offset " << index * kRecordSize
+             << ")\n";
+    }
     for (const RecordField* f : fields) {
         const catalogue::FieldMeaning* meaning = catalogue::FindFieldMeaning(f->name);
         const std::string unit =

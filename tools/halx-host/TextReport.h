@@ -8,6 +8,7 @@
 #pragma once
 
 #include <map>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -41,6 +42,7 @@ public:
     void Decoded(std::size_t index, std::size_t count, const unsigned char* data,
                  std::size_t length, const std::vector<const RecordField*>& fields) override;
     void Finished(const Counters& counters, StopReason reason) override;
+    void Origin(const DecodedOrigin& origin) override { origin_ = origin; }
 
 private:
     void PrintCounters(const Counters& counters);
@@ -55,6 +57,7 @@ private:
     std::vector<unsigned char> record_;
     int record_id_ = 0;
     std::vector<AlarmCall> alarms_;
+    std::optional<DecodedOrigin> origin_;
     std::size_t history_length_ = 0;
     // Alarm state by key as of the previous round.
     std::map<std::string, AlarmCall> active_;

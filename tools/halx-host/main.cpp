@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 
+#include <boost/asio/io_context.hpp>
 #include <json/value.h>
 
 #include "ConsoleCapture.h"
@@ -20,10 +21,15 @@
 #include "Poller.h"
 #include "RecordFormat.h"
 #include "SimulatedUps.h"
+#include "Site.h"
 #include "TextReport.h"
 #include "TraceFile.h"
 #include "common/Errors.h"
 #include "common/Version.h"
+#include "history/HistoryCsv.h"
+#include "history/HistoryReader.h"
+#include "history/SiteDatabase.h"
+#include "history/TimeText.h"
 
 namespace halxhost
 {
@@ -82,8 +88,99 @@ int Version(const Options& o)
     return kExitOk;
 }
 
-int Decode(const Options& o, Report& report)
+std::vector<const RecordField*> DecodeFields(const Options& o)
 {
+    std::vector<const RecordField*> fields;
+    for (const RecordField& field : kRecordFields) {
+        if (o.decode_fields.empty() || std::find(o.decode_fields.begin(), o.decode_fields.end(),
+                                                 field.name) != o.decode_fields.end()) {
+            fields.push_back(&field);
+        }
+    }
+    return fields;
+}
+
+// A history read through history::OpenHistory: a site database, or a flat
+// file read by UPS, time, the newest rounds or as CSV.  A history that
+// cannot be read so is one line and exit status 2.
+int DecodeHistory(const Options& o, Report& report, std::ostream& out)
+{
+    history::Filter filter;
+    filter.ups = o.decode_ups;
+    const std::pair<const std::string*, std::optional<history::Clock::time_point>*> times[] = {
+        {&o.decode_since, &filter.since}, {&o.decode_until, &filter.until}};
+    for (const auto& [text, into] : times) {
+        if (text->empty()) {
+            continue;
+        }
+        history::Clock::time_point t;
+        std::string why;
+        if (!history::ParseTime(*text, t, why)) {
+            throw tools::UsageError(std::string(text == &o.decode_since ? "--since " : "--until ") +
+                                    *text + ": " + why);
+        }
+        *into = t;
+    }
+    if (o.decode_newest != 0) {
+        filter.order = history::Order::NewestFirst;
+        filter.limit = o.decode_newest;
+    } else {
+        filter.limit = o.decode_limit;
+    }
+    std::vector<history::Entry> entries;
+    try {
+        const std::unique_ptr<history::HistorySource> source = history::OpenHistory(o.decode_file);
+        entries = history::ReadAll(*source, filter);
+        if (!source->Warning().empty()) {
+            std::cerr << "halx-host: " << source->Warning() << std::endl;
+        }
+    } catch (const history::ReadError& e) {
+        std::cout << std::flush;
+        std::cerr << "halx-host: " << e.what() << std::endl;
+        return tools::kExitUsage;
+    }
+    if (filter.order == history::Order::NewestFirst) {
+        std::reverse(entries.begin(), entries.end());
+    }
+    const std::size_t count = entries.size();
+    for (const std::size_t n : o.decode_records) {
+        if (n > count) {
+            throw BadInput("history " + o.decode_file + " holds " + std::to_string(count) +
+                           " selected rounds, not " + std::to_string(n));
+        }
+    }
+    std::optional<history::CsvWriter> csv;
+    if (o.csv) {
+        csv.emplace(out);
+        csv->Header();
+    }
+    const std::vector<const RecordField*> fields = DecodeFields(o);
+    for (std::size_t i = 0; i < count; ++i) {
+        if (!o.decode_records.empty() && std::find(o.decode_records.begin(), o.decode_records.end(),
+                                                   i + 1) == o.decode_records.end()) {
+            continue;
+        }
+        const history::Entry& e = entries[i];
+        if (csv) {
+            csv->Row(e);
+            continue;
+        }
+        if (e.time) {
+            report.Origin(DecodedOrigin{e.ups, e.sequence, history::Rfc3339(*e.time)});
+        }
+        report.Decoded(i, count, e.record.data(), e.record.size(), fields);
+    }
+    out << std::flush;
+    return kExitOk;
+}
+
+int Decode(const Options& o, Report& report, std::ostream& out)
+{
+    if (sitedb::Probe(o.decode_file) == sitedb::FileKind::Sqlite || !o.decode_ups.empty() ||
+        !o.decode_since.empty() || !o.decode_until.empty() || o.decode_newest != 0 ||
+        o.decode_limit != 0 || o.csv) {
+        return DecodeHistory(o, report, out);
+    }
     const std::vector<unsigned char> bytes = ReadBinaryFile(o.decode_file, "record file");
     if (bytes.size() % kRecordSize != 0) {
         throw BadInput("record file " + o.decode_file + " is " + std::to_string(bytes.size()) +
@@ -97,13 +194,7 @@ int Decode(const Options& o, Report& report)
                            " records, not " + std::to_string(n));
         }
     }
-    std::vector<const RecordField*> fields;
-    for (const RecordField& field : kRecordFields) {
-        if (o.decode_fields.empty() || std::find(o.decode_fields.begin(), o.decode_fields.end(),
-                                                 field.name) != o.decode_fields.end()) {
-            fields.push_back(&field);
-        }
-    }
+    const std::vector<const RecordField*> fields = DecodeFields(o);
     for (std::size_t i = 0; i < count; ++i) {
         if (o.decode_records.empty() || std::find(o.decode_records.begin(), o.decode_records.end(),
                                                   i + 1) != o.decode_records.end()) {
@@ -173,7 +264,6 @@ int Poll(const Options& o, Report& report, ConsoleCapture& console)
     config.reply_timeout_s = o.reply_timeout_s;
     config.reopen_interval_s = o.reopen_interval_s;
     config.cycles = o.cycles;
-    config.timeout_s = o.timeout_s;
     config.wait_for_port = o.wait_for_port;
 
     std::unique_ptr<TraceFile> trace;
@@ -199,11 +289,13 @@ int Poll(const Options& o, Report& report, ConsoleCapture& console)
     info.simulated = simulated;
     info.interval_s = o.interval_s;
 
-    Poller poller(*dev, events, report, trace.get(), config);
+    boost::asio::io_context io;
+    Poller poller(io, *dev, events, report, trace.get(), config);
     poller.Open();
     events.DrainConsole(true);
     report.Started(info);
-    const StopReason reason = poller.Run();
+    PollSession session(io, {&poller}, o.timeout_s);
+    const StopReason reason = session.Run();
     const Counters& counters = events.counters();
     if (reason == StopReason::Cycles) {
         return kExitOk;
@@ -243,7 +335,19 @@ int Main(int argc, const char* const argv[])
         }
         switch (options.mode) {
         case Mode::Decode:
-            return Decode(options, *report);
+            return Decode(options, *report, console.Output());
+        case Mode::Site: {
+            SiteRunOptions site;
+            site.config_file = options.config_file;
+            site.plugin = options.plugin;
+            site.cycles = options.cycles;
+            site.timeout_s = options.timeout_s;
+            site.reopen_interval_s = options.reopen_interval_s;
+            site.summary_interval_s = options.summary_interval_s;
+            site.lock_dir = options.lock_dir;
+            site.json = options.json;
+            return RunSite(site, console);
+        }
         case Mode::LoadCache:
             return LoadCache(options, *report, console);
         case Mode::Port:

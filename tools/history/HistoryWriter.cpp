@@ -317,4 +317,28 @@ std::uint64_t HistoryWriter::LastSequence(const std::string& ups)
     }
 }
 
+std::size_t HistoryWriter::DeleteBefore(std::chrono::system_clock::time_point cutoff,
+                                        std::size_t at_most)
+{
+    if (!db_ || failing_ || at_most == 0) {
+        return 0;
+    }
+    try {
+        // The oldest first, through the index by time: each batch is a short
+        // transaction between two rounds.
+        sitedb::Statement remove(db_->db.handle(),
+                                 "DELETE FROM round WHERE rowid IN (SELECT rowid FROM round "
+                                 "WHERE time_ms < ?1 ORDER BY time_ms LIMIT ?2)");
+        remove.Bind(1, ToMilliseconds(cutoff)).Bind(2, static_cast<std::int64_t>(at_most));
+        remove.Step();
+        const auto count = static_cast<std::size_t>(sqlite3_changes(db_->db.handle()));
+        deleted_ += count;
+        return count;
+    } catch (const std::exception& e) {
+        Log("history database " + path_ + ": cannot delete old rounds: " + e.what() +
+            "; tried again later");
+        return 0;
+    }
+}
+
 } // namespace history

@@ -63,6 +63,13 @@ public:
     // database cannot be read.
     std::uint64_t LastSequence(const std::string& ups);
 
+    // Deletes at most `at_most` of the oldest rounds stored before `cutoff`
+    // (every UPS), in one transaction; returns how many went.  A failure is
+    // logged and returns 0, as a round that cannot be stored does not stop
+    // the polling.
+    std::size_t DeleteBefore(std::chrono::system_clock::time_point cutoff, std::size_t at_most);
+    std::uint64_t deleted() const { return deleted_; }
+
     const std::string& path() const { return path_; }
     std::uint64_t written() const { return written_; }
     std::uint64_t lost() const { return lost_; }
@@ -89,6 +96,7 @@ private:
 
     std::uint64_t written_ = 0;
     std::uint64_t lost_ = 0;
+    std::uint64_t deleted_ = 0;
     bool failing_ = false;
     std::string error_;
     std::string error_kind_; // the class of error_, so that a new cause gets its line

@@ -610,7 +610,8 @@ SiteConfig ParseSiteConfig(const std::string& text, const std::string& path)
     }
     const Reader r(text, path);
     r.Object(root, "the file");
-    r.OnlyKnownKeys(root, {"site", "database", "ups", "nut", "snmp", "prometheus", "mqtt"},
+    r.OnlyKnownKeys(root,
+                    {"site", "database", "history", "ups", "nut", "snmp", "prometheus", "mqtt"},
                     "the file");
 
     SiteConfig config;
@@ -622,6 +623,17 @@ SiteConfig ParseSiteConfig(const std::string& text, const std::string& path)
     }
     if (root.isMember("database")) {
         config.database = r.Text(root["database"], "database");
+    }
+    if (root.isMember("history")) {
+        const Json::Value& history = r.Object(root["history"], "\"history\"");
+        r.OnlyKnownKeys(history, {"keep_days", "max_bytes"}, "history");
+        if (history.isMember("keep_days")) {
+            config.history.keep_days = static_cast<std::uint32_t>(
+                r.Whole(history["keep_days"], "history keep_days", 0, 36500));
+        }
+        if (history.isMember("max_bytes")) {
+            config.history.max_bytes = r.Whole(history["max_bytes"], "history max_bytes", 0, 1e15);
+        }
     }
     if (!root.isMember("ups")) {
         r.Fail(root, "no \"ups\" list: a site needs at least one UPS");

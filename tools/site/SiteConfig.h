@@ -102,6 +102,17 @@ struct PrometheusConfig {
     int line = 0; // where the section starts in the file
 };
 
+// What happens to the history in the database.
+struct HistoryConfig {
+    // Rounds older than this many days are deleted (from a timer, a few
+    // hundred at a time); 0 keeps every round.
+    std::uint32_t keep_days = 0;
+    // Largest size of the database file in bytes; rounds beyond it are lost
+    // (counted and told) until old ones are deleted.  0: no limit but the
+    // file system's.
+    std::uint64_t max_bytes = 0;
+};
+
 // TLS towards the MQTT broker.  On when the "tls" object is there.
 struct MqttTls {
     bool enabled = false;
@@ -137,6 +148,7 @@ struct SiteConfig {
     std::string path;     // the file it was read from
     std::string site;     // the site's name (default: the host name)
     std::string database; // the site's SQLite database (history); empty: none
+    HistoryConfig history;
     std::vector<UpsConfig> ups;
     NutConfig nut;
     SnmpConfig snmp;
