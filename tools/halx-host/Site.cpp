@@ -2,6 +2,7 @@
 
 #include <array>
 #include <chrono>
+#include <csignal>
 #include <functional>
 #include <iostream>
 #include <memory>
@@ -28,6 +29,9 @@
 #include "common/Version.h"
 #include "history/HistoryWriter.h"
 #include "metrics/MetricsServer.h"
+#ifdef HALX_HOST_WITH_MQTT
+#include "mqtt/Publisher.h"
+#endif
 #include "nut/Server.h"
 #include "site/SiteConfig.h"
 #include "site/SiteEvents.h"
@@ -322,15 +326,42 @@ int RunSite(const SiteRunOptions& o, ConsoleCapture& console)
         return tools::kExitUsage;
     }
 
+    // A peer that goes away mid-write (a broker, a client of a server) is
+    // an error of that write, never the end of the site.
+    std::signal(SIGPIPE, SIG_IGN);
+
     boost::asio::io_context io;
     // Before the devices: they go before the library that made them.
     std::unique_ptr<PluginLibrary> plugin;
     std::vector<std::unique_ptr<SiteUps>> ups;
     SiteSnapshots snapshots(ups);
 
-    // The consumers that react to events.  The MQTT publisher joins them
-    // here ("mqtt" section) once it is wired in.
+    // The consumers that react to events: the MQTT publisher and the SNMP
+    // agent.
     std::vector<site::SiteEvents*> observers;
+
+    // The MQTT publisher before the listeners: its outbox is in the site's
+    // database, and Prometheus shows the outbox's depth.
+#ifdef HALX_HOST_WITH_MQTT
+    std::unique_ptr<mqtt::Publisher> publisher;
+    if (config.mqtt.enabled) {
+        try {
+            publisher = std::make_unique<mqtt::Publisher>(
+                io, config, [&snapshots] { return snapshots.Copies(); }, config.database);
+        } catch (const std::exception& e) {
+            std::cerr << "halx-host: " << config.database << ": mqtt outbox: " << e.what()
+                      << std::endl;
+            return tools::kExitBadInput;
+        }
+        observers.push_back(publisher.get());
+    }
+#else
+    if (config.mqtt.enabled) {
+        std::cerr << "halx-host: " << config.path
+                  << ": mqtt: this halx-host was built without libmosquitto" << std::endl;
+        return tools::kExitUsage;
+    }
+#endif
 
     // The listeners first: one that cannot be opened stops the site before
     // any port is touched.
@@ -349,6 +380,14 @@ int RunSite(const SiteRunOptions& o, ConsoleCapture& console)
             source.snapshots = [&snapshots](std::vector<const site::UpsSnapshot*>& out) {
                 snapshots.Pointers(out);
             };
+#ifdef HALX_HOST_WITH_MQTT
+            if (publisher) {
+                mqtt::Publisher* p = publisher.get();
+                source.outbox_depth = [p] {
+                    return std::optional<std::uint64_t>(p->OutboxDepth());
+                };
+            }
+#endif
             metrics_server =
                 std::make_unique<metrics::MetricsServer>(io, config.prometheus, source);
             metrics_server->Start();
@@ -510,6 +549,11 @@ int RunSite(const SiteRunOptions& o, ConsoleCapture& console)
         snmp_agent->Start();
     }
 #endif
+#ifdef HALX_HOST_WITH_MQTT
+    if (publisher) {
+        publisher->Start();
+    }
+#endif
     if (retention) {
         retention->Start();
     }
@@ -542,6 +586,11 @@ int RunSite(const SiteRunOptions& o, ConsoleCapture& console)
 #ifdef HALX_HOST_WITH_SNMP
         if (snmp_agent) {
             snmp_agent->Stop();
+        }
+#endif
+#ifdef HALX_HOST_WITH_MQTT
+        if (publisher) {
+            publisher->Stop();
         }
 #endif
     };
