@@ -1,5 +1,6 @@
 #include "SiteRun.h"
 
+#include <csignal>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -124,6 +125,13 @@ std::string SiteRun::Output() const
 int SiteRun::Stop()
 {
     daemon_->Stop();
+    return daemon_->Ended().value_or(-1);
+}
+
+int SiteRun::Kill()
+{
+    ::kill(-daemon_->pid(), SIGKILL);
+    nuttest::WaitFor([this] { return daemon_->Ended().has_value(); }, std::chrono::seconds(5));
     return daemon_->Ended().value_or(-1);
 }
 

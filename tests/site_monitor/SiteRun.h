@@ -68,6 +68,9 @@ public:
     std::optional<int> Ended() { return daemon_->Ended(); }
     // SIGTERM and the exit status.
     int Stop();
+    // SIGKILL, as a crash or a power cut of the process would end it; the
+    // exit status.
+    int Kill();
 
 private:
     nuttest::TempDir dir_;
