@@ -414,7 +414,8 @@ ProgramRun RunProgram(const std::vector<std::string>& program, std::chrono::mill
     if (pid == 0) {
         ::dup2(out[1], 1);
         ::dup2(err[1], 2);
-        ::execv(argv[0], argv.data());
+        // The emulator of a cross build is named, not given by path.
+        ::execvp(argv[0], argv.data());
         ::_exit(127);
     }
     ::close(out[1]);
