@@ -75,7 +75,8 @@ TEST(HalxHostFaults, ASiteReadingPacedRepliesTellsEachFaultApart)
         const SimulatedLine ups(options);
         const std::string config = ups.Dir().File("site.conf");
         std::ofstream(config) << R"({ "site": "faults", "ups": [ { "name": "ups1", "port": ")"
-                              << ups.Path() << R"(", "interval": 0.2, "reply_timeout": 0.3 } ] })";
+                              << ups.Path() << R"(", "interval": 0.2, "reply_timeout": 0.3 } ],
+                                     "nut": { "enabled": false } })";
         const RunResult r =
             RunHost({"--config", config, "--json", "--lock-dir", "", "--timeout", "3"});
         const std::vector<Json::Value> abandoned = OfKind(JsonEvents(r.out), "abandoned");
@@ -99,7 +100,8 @@ TEST(HalxHostFaults, ASiteLinePulledMidReplyIsReopened)
     const SimulatedLine ups(options);
     const std::string config = ups.Dir().File("site.conf");
     std::ofstream(config) << R"({ "site": "pull", "ups": [ { "name": "ups1", "port": ")"
-                          << ups.Path() << R"(", "interval": 0.2, "reply_timeout": 10 } ] })";
+                          << ups.Path() << R"(", "interval": 0.2, "reply_timeout": 10 } ],
+                                 "nut": { "enabled": false } })";
     const RunResult r = RunHost({"--config", config, "--json", "--lock-dir", "", "--cycles", "3",
                                  "--reopen-interval", "0.2", "--timeout", "60"});
     EXPECT_EQ(r.status, 0) << r.err;
