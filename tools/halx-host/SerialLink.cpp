@@ -22,6 +22,13 @@ SerialLink::SerialLink(boost::asio::io_context& io, TraceFile* trace)
 {
 }
 
+SerialLink::~SerialLink()
+{
+    if (paused_fd_ >= 0) {
+        ::close(paused_fd_);
+    }
+}
+
 tools::PortOpening SerialLink::Open(const std::string& path, unsigned int baud,
                                     const std::string& lock_dir)
 {

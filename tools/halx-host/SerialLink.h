@@ -36,6 +36,9 @@ public:
     using ErrorHandler = std::function<void(const std::string& message)>;
 
     SerialLink(boost::asio::io_context& io, TraceFile* trace);
+    ~SerialLink();
+    SerialLink(const SerialLink&) = delete;
+    SerialLink& operator=(const SerialLink&) = delete;
 
     // Opens and configures the port, exclusively (its lock file in
     // lock_dir, "" for none, then TIOCEXCL); on failure the link stays
