@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The site monitor at scale, by hand (not run by CI):
 #
-#   bench/site_bench.sh [SECONDS]          (default 60 s per phase)
+#   bench/site_bench.sh [--publish] [--site-only] [SECONDS]   (default 60 s per phase)
 #
 # N (default 64) ups-sim processes serve one pseudo-terminal each, paced at
 # 2400 baud, logging their traffic as JSON.  Phase 1: one halx-host --config
@@ -16,10 +16,28 @@
 # replies' bytes at 10 bits a byte; on a pseudo-terminal the queries cost
 # no wire time), i.e. what the host adds to a cycle.
 #
+# --publish: phase 1 also publishes every round to a real mosquitto broker on
+# 127.0.0.1 (the site config's "mqtt" section, QoS 1, discovery on; a
+# mosquitto_sub consumer of the site's topics counts what arrives) and a real
+# Prometheus scrapes halx-host's /metrics every second (a temp config and
+# data dir); the end says how many messages arrived and scrapes succeeded.
+# --site-only: no phase 2.
+#
 # Environment: BUILD (default build/native), N (default 64), CLIENTS
 # (default 10).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+publish=0
+singles_phase=1
+while [[ $# -gt 0 ]]; do
+    case $1 in
+    --publish) publish=1 ;;
+    --site-only) singles_phase=0 ;;
+    -*) echo "site_bench: unknown option $1" >&2; exit 2 ;;
+    *) break ;;
+    esac
+    shift
+done
 seconds=${1:-60}
 build=${BUILD:-build/native}
 n=${N:-64}
@@ -28,6 +46,11 @@ host="$build/tools/halx-host/halx-host"
 sim="$build/tools/sim/ups-sim"
 upsc=$(command -v upsc || true)
 [[ -x "$host" && -x "$sim" ]] || { echo "site_bench: build $host and $sim first" >&2; exit 1; }
+if [[ $publish -eq 1 ]]; then
+    for tool in /usr/sbin/mosquitto mosquitto_sub prometheus curl; do
+        command -v "$tool" >/dev/null || { echo "site_bench: --publish needs $tool" >&2; exit 1; }
+    done
+fi
 
 work=$(mktemp -d /tmp/site-bench.XXXXXX)
 pids=()
@@ -88,13 +111,41 @@ done
 
 # --- Phase 1: one site process.
 port=$(free_port)
+extra=
+if [[ $publish -eq 1 ]]; then
+    broker_port=$(free_port)
+    metrics_port=$(free_port)
+    web_port=$(free_port)
+    printf 'listener %s 127.0.0.1\nallow_anonymous true\npersistence false\n' "$broker_port" \
+        >"$work/mosquitto.conf"
+    [[ $(id -u) -ne 0 ]] || printf 'user %s\n' "$(id -un)" >>"$work/mosquitto.conf"
+    /usr/sbin/mosquitto -c "$work/mosquitto.conf" >"$work/broker.log" 2>&1 &
+    pids+=($!)
+    sleep 0.5
+    mosquitto_sub -h 127.0.0.1 -p "$broker_port" -q 1 -t 'ups/bench/#' >"$work/received" &
+    pids+=($!)
+    cat >"$work/prometheus.yml" <<CONF
+global:
+  scrape_interval: 1s
+  scrape_timeout: 1s
+scrape_configs:
+  - job_name: halx
+    static_configs:
+      - targets: ['127.0.0.1:$metrics_port']
+CONF
+    prometheus --config.file="$work/prometheus.yml" --storage.tsdb.path="$work/prometheus" \
+        --web.listen-address="127.0.0.1:$web_port" >"$work/prometheus.log" 2>&1 &
+    pids+=($!)
+    extra=', "mqtt": { "host": "127.0.0.1", "port": '"$broker_port"', "qos": 1 }'
+    extra+=', "prometheus": { "listen": ["127.0.0.1:'"$metrics_port"'"] }'
+fi
 {
     echo '{ "site": "bench", "database": "'"$work"'/site.db", "ups": ['
     for i in $(seq 1 "$n"); do
         sep=$([[ $i -lt $n ]] && echo , || true)
         echo '  { "name": "ups'"$i"'", "port": "'"$work/tty$i"'", "interval": 2 }'"$sep"
     done
-    echo '], "nut": { "listen": ["127.0.0.1:'"$port"'"] } }'
+    echo '], "nut": { "listen": ["127.0.0.1:'"$port"'"] }'"$extra"' }'
 } >"$work/site.conf"
 "$host" --config "$work/site.conf" --lock-dir "" >/dev/null 2>"$work/site.err" &
 site=$!
@@ -117,16 +168,32 @@ kill "$site"
 wait "$site" 2>/dev/null || true
 end=$(date +%s.%N)
 rounds=$(python3 -c "import sqlite3; print(sqlite3.connect('$work/site.db').execute('select count(*) from round').fetchone()[0])")
+if [[ $publish -eq 1 ]]; then
+    sleep 1
+    received=$(grep -c "" "$work/received" || true)
+    # Scrapes over the measured period (warm-up, measure, the rest): the
+    # successful ones, and how many samples the last one took.
+    scrapes=$(curl -sG "http://127.0.0.1:$web_port/api/v1/query" \
+        --data-urlencode "query=sum_over_time(up{job=\"halx\"}[$((seconds + 8))s])" |
+        python3 -c 'import json,sys; r=json.load(sys.stdin)["data"]["result"]; print(r[0]["value"][1] if r else 0)')
+    samples=$(curl -sG "http://127.0.0.1:$web_port/api/v1/query" \
+        --data-urlencode "query=max_over_time(scrape_samples_scraped{job=\"halx\"}[$((seconds + 8))s])" |
+        python3 -c 'import json,sys; r=json.load(sys.stdin)["data"]["result"]; print(r[0]["value"][1] if r else 0)')
+fi
 
 # --- Phase 2: one process per UPS.
+singles_cpu=0
+singles_rss=0
 singles=()
-for i in $(seq 1 "$n"); do
+for i in $(seq 1 "$((n * singles_phase))"); do
     "$host" --port "$work/tty$i" --interval 2 --lock-dir "" >/dev/null 2>&1 &
     singles+=($!)
     pids+=($!)
 done
-read -r singles_cpu singles_rss < <(measure "${singles[@]}")
-kill "${singles[@]}" 2>/dev/null || true
+if [[ $singles_phase -eq 1 ]]; then
+    read -r singles_cpu singles_rss < <(measure "${singles[@]}")
+    kill "${singles[@]}" 2>/dev/null || true
+fi
 
 # --- Cycle time against wire time, per line, from phase 1's traffic.
 python3 - "$work" "$n" "$mark" "$end" <<'EOF'
@@ -172,7 +239,14 @@ print(f"reply's last byte to the next query ({len(gaps)} exchanges): median "
       f"{gaps[len(gaps)//2]*1000:.2f} ms, p99 {gaps[int(len(gaps)*0.99)]*1000:.2f} ms, "
       f"max {gaps[-1]*1000:.2f} ms")
 EOF
-echo "one site process ($n UPSes, $clients upsc clients/s, history): cpu ${site_cpu} % of one core, rss $((site_rss / 1024)) MiB (peak $((site_hwm / 1024)) MiB), $rounds rounds stored"
-echo "$n single-port processes: cpu ${singles_cpu} % of one core, rss $((singles_rss / 1024)) MiB in all"
-python3 -c "print(f'ratio ($n processes / one site process): cpu {$singles_cpu / max($site_cpu, 0.01):.1f}x, rss {$singles_rss / max($site_rss, 1):.1f}x')"
+what="$clients upsc clients/s, history"
+[[ $publish -eq 0 ]] || what+=", MQTT + Prometheus every 1 s"
+echo "one site process ($n UPSes, $what): cpu ${site_cpu} % of one core, rss $((site_rss / 1024)) MiB (peak $((site_hwm / 1024)) MiB), $rounds rounds stored"
+if [[ $publish -eq 1 ]]; then
+    echo "published: $received messages received by the consumer; Prometheus: $scrapes successful scrapes (up to $samples samples each)"
+fi
+if [[ $singles_phase -eq 1 ]]; then
+    echo "$n single-port processes: cpu ${singles_cpu} % of one core, rss $((singles_rss / 1024)) MiB in all"
+    python3 -c "print(f'ratio ($n processes / one site process): cpu {$singles_cpu / max($site_cpu, 0.01):.1f}x, rss {$singles_rss / max($site_rss, 1):.1f}x')"
+fi
 grep -c "" "$work/site.err" | xargs -I{} echo "site process stderr lines: {}"

@@ -46,10 +46,12 @@ struct PollConfig {
     std::uint64_t cycles = 0; // 0: until interrupted; then the poller stops itself
     bool wait_for_port = true;
     std::string lock_dir; // "" : no lock file
-    // While a reply is being assembled and its header has told its length,
-    // the rest is read about when its last byte is due instead of byte by
-    // byte (one wake-up per reply rather than one per byte, at the cost of
-    // no latency; a site of many lines).
+    // While a reply is being assembled, its header is read when it is due
+    // in full and, once it has told the length, all but the last byte when
+    // they are due, instead of byte by byte; between those reads the line
+    // is off the event loop (SerialLink::read_pause), so that its bytes
+    // wake nobody: three wake-ups per reply rather than one per byte, for a
+    // site of many lines.
     bool pace_reads = false;
     // Put before every line this poller writes to standard error, after
     // "halx-host: " ("ups1: " in a site; empty for a single port).

@@ -1,5 +1,14 @@
 #include "SerialLink.h"
 
+#include <algorithm>
+#include <cerrno>
+#include <cstddef>
+#include <cstring>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <boost/asio/serial_port.hpp>
 #include <boost/asio/write.hpp>
 #include <boost/system/error_code.hpp>
 
@@ -13,14 +22,44 @@ SerialLink::SerialLink(boost::asio::io_context& io, TraceFile* trace)
 {
 }
 
+SerialLink::~SerialLink()
+{
+    if (paused_fd_ >= 0) {
+        ::close(paused_fd_);
+    }
+}
+
 tools::PortOpening SerialLink::Open(const std::string& path, unsigned int baud,
                                     const std::string& lock_dir)
 {
     Close();
-    tools::PortOpening opened = tools::OpenSerialPort(port_, path, baud, &lock_, lock_dir);
-    if (opened.Open()) {
-        ++generation_;
+    // Set up as a serial port on a context of its own (a serial port is in
+    // its context's reactor from the moment it opens, and cannot be taken
+    // off it), then driven through a copy of its descriptor on this link's
+    // context; the setup context goes with its reactor.
+    boost::asio::io_context setup;
+    boost::asio::serial_port serial(setup);
+    tools::PortOpening opened = tools::OpenSerialPort(serial, path, baud, &lock_, lock_dir);
+    if (!opened.Open()) {
+        return opened;
     }
+    const int fd = ::fcntl(serial.native_handle(), F_DUPFD_CLOEXEC, 0);
+    const int dup_errno = errno;
+    boost::system::error_code ec;
+    serial.close(ec);
+    if (fd >= 0) {
+        port_.assign(fd, ec);
+        if (ec) {
+            ::close(fd);
+        }
+    }
+    if (fd < 0 || ec) {
+        lock_.Release();
+        opened.failure = tools::OpenFailure::Other;
+        opened.error = fd < 0 ? std::strerror(dup_errno) : ec.message();
+        return opened;
+    }
+    ++generation_;
     return opened;
 }
 
@@ -30,6 +69,10 @@ void SerialLink::Close()
     pause_.cancel();
     outgoing_.clear();
     writing_ = false;
+    if (paused_fd_ >= 0) {
+        ::close(paused_fd_);
+        paused_fd_ = -1;
+    }
     if (port_.is_open()) {
         boost::system::error_code ignored;
         port_.close(ignored);
@@ -71,24 +114,58 @@ void SerialLink::Read()
                 Read();
                 return;
             }
-            pause_.expires_after(pause);
-            pause_.async_wait([this, generation](const boost::system::error_code& wait_ec) {
-                if (!wait_ec && generation == generation_) {
-                    Read();
-                }
-            });
+            Pause(pause);
         });
+}
+
+void SerialLink::Pause(std::chrono::steady_clock::duration pause)
+{
+    // No read is pending here (the pause follows a completed one); a write
+    // the reactor still holds is given back aborted and resumed afterwards.
+    paused_fd_ = port_.release();
+    const std::uint64_t generation = generation_;
+    pause_.expires_after(pause);
+    pause_.async_wait([this, generation](const boost::system::error_code& ec) {
+        if (!ec && generation == generation_) {
+            Resume();
+        }
+    });
+}
+
+void SerialLink::Resume()
+{
+    if (paused_fd_ < 0) {
+        return;
+    }
+    const int fd = paused_fd_;
+    paused_fd_ = -1;
+    pause_.cancel();
+    boost::system::error_code ec;
+    port_.assign(fd, ec);
+    if (ec) {
+        ::close(fd);
+        Failed(ec.message());
+        return;
+    }
+    Read();
+    if (!writing_) {
+        WriteNext();
+    }
 }
 
 void SerialLink::Send(const unsigned char* data, std::size_t length)
 {
-    if (!port_.is_open()) {
+    if (!IsOpen()) {
         return;
     }
     if (trace_ != nullptr) {
         trace_->Sent(data, length);
     }
     outgoing_.emplace_back(data, data + length);
+    if (paused_fd_ >= 0) {
+        Resume(); // writes what is queued
+        return;
+    }
     if (!writing_) {
         WriteNext();
     }
@@ -104,8 +181,21 @@ void SerialLink::WriteNext()
     const std::uint64_t generation = generation_;
     boost::asio::async_write(
         port_, boost::asio::buffer(outgoing_.front()),
-        [this, generation](const boost::system::error_code& ec, std::size_t /*n*/) {
-            if (generation != generation_ || ec == boost::asio::error::operation_aborted) {
+        [this, generation](const boost::system::error_code& ec, std::size_t n) {
+            if (generation != generation_) {
+                return;
+            }
+            if (ec == boost::asio::error::operation_aborted) {
+                // A read pause took the descriptor off the reactor while the
+                // line was full: the rest goes when it is back.
+                std::vector<unsigned char>& front = outgoing_.front();
+                front.erase(front.begin(),
+                            front.begin() + static_cast<std::ptrdiff_t>(
+                                                std::min<std::size_t>(n, front.size())));
+                writing_ = false;
+                if (paused_fd_ < 0) {
+                    WriteNext();
+                }
                 return;
             }
             if (ec) {
