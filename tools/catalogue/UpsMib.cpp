@@ -119,7 +119,7 @@ const MibAlarm kMibAlarms[kStatusAlarmCount] = {
     {&kAlarmMeanings[5], 14, "the output is off; not known to be requested"},
     {&kAlarmMeanings[6], 15, "the whole UPS is off; not known to be commanded"},
     {&kAlarmMeanings[7], 13, "a problem in the charger"},
-    {&kAlarmMeanings[8], kAlarmGeneralFault, "an other fault, \"system off\": the UPS off is UpsOff's (upsAlarmUpsSystemOff)"},
+    {&kAlarmMeanings[8], kAlarmGeneralFault, "a fault of its own, \"system off\": the UPS off is UpsOff's (upsAlarmUpsSystemOff)"},
     {&kAlarmMeanings[9], 16, "a fan has failed"},
     {&kAlarmMeanings[10], 17, "a fuse has failed"},
     {&kAlarmMeanings[11], kAlarmGeneralFault, "no more specific alarm applies"},
