@@ -254,30 +254,48 @@ SiteDatabase::SiteDatabase(const std::string& path, const DatabaseOptions& optio
     if (!options.read_only && sqlite3_db_readonly(connection_->handle(), "main") == 1) {
         throw Error(ReadOnlyReason(path_), SQLITE_READONLY, 0);
     }
-    // The first read of the file: a file that is not a database fails here,
-    // before anything is written to it.
-    try {
-        version_ = UserVersion(*connection_);
-    } catch (const Error& e) {
-        // Reading a file in WAL mode needs the log's index beside it.
-        const std::string why = options.read_only ? "" : DirectoryProblem(path_);
-        if (why.empty()) {
-            throw;
+    // Two programs opening a new file at once: SQLite answers some of the
+    // first steps (the first read while the other sets up the log, changing
+    // the journal mode) with "database is locked" at once, without waiting
+    // for the busy timeout.  Those steps are tried again within that time;
+    // each is whole or not done (the migrations are transactions).
+    const auto deadline = std::chrono::steady_clock::now() + options.busy_timeout;
+    for (;;) {
+        try {
+            // The first read of the file: a file that is not a database fails here,
+            // before anything is written to it.
+            try {
+                version_ = UserVersion(*connection_);
+            } catch (const Error& e) {
+                // Reading a file in WAL mode needs the log's index beside it.
+                const std::string why = options.read_only ? "" : DirectoryProblem(path_);
+                if (why.empty()) {
+                    throw;
+                }
+                throw Error("cannot create its write-ahead log in " + DirectoryOf(path_) + " (" +
+                                why + ")",
+                            SQLITE_CANTOPEN, 0);
+            }
+            if (options.read_only) {
+                return;
+            }
+            const int known = static_cast<int>(schema.size());
+            if (version_ > known) {
+                throw Error("has schema version " + std::to_string(version_) +
+                                ", newer than this program's " + std::to_string(known),
+                            SQLITE_ERROR, 0);
+            }
+            Configure(options);
+            Migrate(schema);
+            return;
+        } catch (const Error& e) {
+            const bool busy = e.primary() == SQLITE_BUSY || e.primary() == SQLITE_LOCKED;
+            if (!busy || std::chrono::steady_clock::now() >= deadline) {
+                throw;
+            }
         }
-        throw Error("cannot create its write-ahead log in " + DirectoryOf(path_) + " (" + why + ")",
-                    SQLITE_CANTOPEN, 0);
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    if (options.read_only) {
-        return;
-    }
-    const int known = static_cast<int>(schema.size());
-    if (version_ > known) {
-        throw Error("has schema version " + std::to_string(version_) +
-                        ", newer than this program's " + std::to_string(known),
-                    SQLITE_ERROR, 0);
-    }
-    Configure(options);
-    Migrate(schema);
 }
 
 void SiteDatabase::Configure(const DatabaseOptions& options)
