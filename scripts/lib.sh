@@ -3,7 +3,8 @@
 #
 #   source "$(dirname "$0")/../scripts/lib.sh"
 #
-#   parse_options SPEC "$@"  the command line: SPEC's words are "--name=var"
+#   parse_options OPTIONS "$@"
+#                            the command line: OPTIONS' words are "--name=var"
 #                            (an option with a value, stored in var) and
 #                            "--name:var=value" (a switch); anything else
 #                            prints the usage
@@ -30,11 +31,11 @@ usage() {
 }
 
 parse_options() {
-    local spec=$1 word
+    local options=$1 word
     shift
     while [ $# -gt 0 ]; do
         local known=0
-        for word in $spec; do
+        for word in $options; do
             if [ "${word%%=*}" = "$1" ]; then
                 [ $# -ge 2 ] || usage
                 printf -v "${word#*=}" '%s' "$2"
