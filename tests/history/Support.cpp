@@ -23,19 +23,6 @@
 namespace
 {
 
-std::vector<std::string> Split(const std::string& text, char separator)
-{
-    std::vector<std::string> parts;
-    std::string part;
-    std::istringstream in(text);
-    while (std::getline(in, part, separator)) {
-        if (!part.empty()) {
-            parts.push_back(part);
-        }
-    }
-    return parts;
-}
-
 bool WriteAll(int fd, const std::string& text)
 {
     std::size_t done = 0;
@@ -99,161 +86,13 @@ ScratchDir::~ScratchDir()
 }
 
 ToolProcess::ToolProcess(const std::vector<std::string>& args)
+    : ChildProcess(HISTORY_TOOL_EXE, args)
 {
-    std::vector<std::string> command = Split(HISTORY_TOOL_EMULATOR, '|');
-    command.emplace_back(HISTORY_TOOL_EXE);
-    command.insert(command.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& a : command) {
-        argv.push_back(a.data());
-    }
-    argv.push_back(nullptr);
-
-    int out[2];
-    int err[2];
-    if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) {
-        throw std::runtime_error(std::string("pipe: ") + std::strerror(errno));
-    }
-    pid_ = fork();
-    if (pid_ < 0) {
-        throw std::runtime_error(std::string("fork: ") + std::strerror(errno));
-    }
-    if (pid_ == 0) {
-        const int null = open("/dev/null", O_RDONLY);
-        dup2(null, 0);
-        dup2(out[1], 1);
-        dup2(err[1], 2);
-        execvp(argv[0], argv.data());
-        _exit(127);
-    }
-    close(out[1]);
-    close(err[1]);
-    out_fd_ = out[0];
-    err_fd_ = err[0];
 }
 
-ToolProcess::~ToolProcess()
+RunResult RunTool(const std::vector<std::string>& args)
 {
-    if (status_ < 0 && pid_ > 0) {
-        kill(pid_, SIGKILL);
-        int status = 0;
-        waitpid(pid_, &status, 0);
-    }
-    if (out_fd_ >= 0) {
-        close(out_fd_);
-    }
-    if (err_fd_ >= 0) {
-        close(err_fd_);
-    }
-}
-
-bool ToolProcess::Pump(int timeout_ms)
-{
-    if (out_fd_ < 0 && err_fd_ < 0) {
-        return false;
-    }
-    pollfd fds[2] = {{out_fd_, POLLIN, 0}, {err_fd_, POLLIN, 0}};
-    const int n = poll(fds, 2, timeout_ms);
-    if (n < 0 && errno != EINTR) {
-        return false;
-    }
-    char buffer[65536];
-    int* const fd_of[2] = {&out_fd_, &err_fd_};
-    std::string* const into[2] = {&out_, &err_};
-    bool got_any = false;
-    for (int i = 0; i < 2; ++i) {
-        if (*fd_of[i] >= 0 && (fds[i].revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
-            const ssize_t got = read(*fd_of[i], buffer, sizeof buffer);
-            if (got > 0) {
-                into[i]->append(buffer, static_cast<std::size_t>(got));
-                got_any = true;
-            } else if (got == 0 || errno != EINTR) {
-                close(*fd_of[i]);
-                *fd_of[i] = -1;
-                got_any = true;
-            }
-        }
-    }
-    return got_any;
-}
-
-std::optional<std::string> ToolProcess::ReadLine(std::chrono::steady_clock::time_point deadline)
-{
-    for (;;) {
-        const std::size_t end = out_.find('\n');
-        if (end != std::string::npos) {
-            std::string line = out_.substr(0, end);
-            out_.erase(0, end + 1);
-            return line;
-        }
-        if (out_fd_ < 0) {
-            return std::nullopt;
-        }
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) {
-            return std::nullopt;
-        }
-        Pump(static_cast<int>(left.count()));
-    }
-}
-
-std::vector<std::string> ToolProcess::DrainLines()
-{
-    while (Pump(0)) {
-    }
-    std::vector<std::string> lines;
-    std::size_t end = 0;
-    while ((end = out_.find('\n')) != std::string::npos) {
-        lines.push_back(out_.substr(0, end));
-        out_.erase(0, end + 1);
-    }
-    return lines;
-}
-
-void ToolProcess::Kill(int signal)
-{
-    if (status_ < 0 && pid_ > 0) {
-        kill(pid_, signal);
-    }
-}
-
-int ToolProcess::Wait(std::chrono::milliseconds timeout)
-{
-    if (status_ >= 0) {
-        return status_;
-    }
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    for (;;) {
-        int status = 0;
-        const pid_t done = waitpid(pid_, &status, WNOHANG);
-        if (done == pid_) {
-            status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-            while (Pump(0)) {
-            }
-            return status_;
-        }
-        if (std::chrono::steady_clock::now() >= deadline) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, &status, 0);
-            status_ = 128 + SIGKILL;
-            return -1;
-        }
-        // Keep the pipes flowing so that the child never blocks on them.
-        Pump(20);
-    }
-}
-
-ToolResult RunTool(const std::vector<std::string>& args)
-{
-    ToolProcess tool(args);
-    ToolResult result;
-    result.status = tool.Wait(std::chrono::seconds(120));
-    for (const std::string& line : tool.DrainLines()) {
-        result.out += line + "\n";
-    }
-    result.err = tool.Stderr();
-    return result;
+    return RunProgram(HISTORY_TOOL_EXE, args);
 }
 
 std::optional<std::string> RunIsolated(const Isolation& isolation,

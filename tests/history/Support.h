@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "site/UpsSnapshot.h"
+#include "support/ChildProcess.h"
 
 // A directory of its own under $TMPDIR (or /tmp), removed with everything in
 // it at the end.
@@ -31,46 +32,16 @@ private:
     std::string path_;
 };
 
-// history-tool run as a child process (under the test's emulator in the
-// cross build), its standard output and error read through pipes.
-class ToolProcess
+// history-tool as a child process (under the test's emulator in the cross
+// build).
+class ToolProcess : public ChildProcess
 {
 public:
     explicit ToolProcess(const std::vector<std::string>& args);
-    ~ToolProcess(); // kills the child if it still runs
-    ToolProcess(const ToolProcess&) = delete;
-    ToolProcess& operator=(const ToolProcess&) = delete;
-
-    pid_t pid() const { return pid_; }
-    // The next whole line of standard output; nullopt at its end or when
-    // none comes before the deadline.
-    std::optional<std::string> ReadLine(std::chrono::steady_clock::time_point deadline);
-    // Every whole line still in the pipe (after the child is gone: all).
-    std::vector<std::string> DrainLines();
-    void Kill(int signal);
-    // The exit status; 128 + signal if it was killed; -1 (after killing it)
-    // when it did not end before the timeout.
-    int Wait(std::chrono::milliseconds timeout);
-    const std::string& Stderr() const { return err_; }
-
-private:
-    bool Pump(int timeout_ms);
-
-    pid_t pid_ = -1;
-    int out_fd_ = -1;
-    int err_fd_ = -1;
-    std::string out_;
-    std::string err_;
-    int status_ = -1;
 };
 
-struct ToolResult {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
 // Runs history-tool to its end.
-ToolResult RunTool(const std::vector<std::string>& args);
+RunResult RunTool(const std::vector<std::string>& args);
 
 // Runs `scenario` in a forked child process, in a mount namespace of its
 // own with a tmpfs of `tmpfs_bytes` mounted at `mount_point` (0: no mount),

@@ -252,7 +252,7 @@ TEST(Csv, ExportThroughTheToolReadsBackRoundForRound)
             }
         }
     }
-    const ToolResult result = RunTool({"read", db, "--csv", "--newest", "--limit", "4"});
+    const RunResult result = RunTool({"read", db, "--csv", "--newest", "--limit", "4"});
     ASSERT_EQ(result.status, 0) << result.err;
     WriteFile(dir / "out.csv", result.out);
     const Table table = ParseCsv(dir / "out.csv");

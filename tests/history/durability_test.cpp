@@ -74,23 +74,24 @@ TEST(Durability, KilledAtRandomMomentsKeepsEveryCommittedRoundOnceAndWhole)
             // file, the first appends.
             kill_at = started + milliseconds(std::uniform_int_distribution<int>(0, 40)(random));
         } else {
-            const std::optional<std::string> first = tool.ReadLine(started + seconds(60));
+            const std::optional<std::string> first = tool.ReadLine(seconds(60));
             ASSERT_TRUE(first.has_value()) << "run " << run << " wrote nothing: " << tool.Stderr();
             Note(*first, reported);
             kill_at = steady_clock::now() +
                       milliseconds(std::uniform_int_distribution<int>(1, 400)(random));
         }
         while (steady_clock::now() < kill_at) {
-            const std::optional<std::string> line = tool.ReadLine(kill_at);
+            const std::optional<std::string> line =
+                tool.ReadLine(duration_cast<milliseconds>(kill_at - steady_clock::now()));
             if (line) {
                 Note(*line, reported);
             }
         }
-        tool.Kill(SIGKILL);
+        tool.Signal(SIGKILL);
         EXPECT_EQ(tool.Wait(seconds(10)), 128 + SIGKILL) << "run " << run;
-        // Lines written before the kill are still in the pipe.
-        for (const std::string& line : tool.DrainLines()) {
-            Note(line, reported);
+        // Lines written before the kill were still in the pipe.
+        while (const std::optional<std::string> line = tool.ReadLine(milliseconds(0))) {
+            Note(*line, reported);
         }
     }
     ASSERT_GT(reported.size(), 0U);
@@ -128,7 +129,7 @@ TEST(Durability, KilledAtRandomMomentsKeepsEveryCommittedRoundOnceAndWhole)
     EXPECT_LE(count, reported.size() + kRuns);
 
     // And the file is as good as new for the next writer.
-    const ToolResult after = RunTool({"write", db, "--ups", "u1", "--rounds", "5"});
+    const RunResult after = RunTool({"write", db, "--ups", "u1", "--rounds", "5"});
     EXPECT_EQ(after.status, 0) << after.err;
     std::istringstream lines(after.out);
     std::string line;
@@ -141,7 +142,7 @@ TEST(Durability, ReaderNeitherHoldsUpTheWriterNorSeesHalfARound)
     ScratchDir dir;
     const std::string db = dir / "site.db";
     ToolProcess tool({"write", db, "--ups", "u1,u2,u3", "--checkpoint-pages", "8"});
-    ASSERT_TRUE(tool.ReadLine(steady_clock::now() + seconds(60)).has_value()) << tool.Stderr();
+    ASSERT_TRUE(tool.ReadLine(seconds(60)).has_value()) << tool.Stderr();
 
     // A read transaction held open: the writer goes on committing, and
     // the reader goes on seeing the moment it began.  Rounds are reported
@@ -152,7 +153,8 @@ TEST(Durability, ReaderNeitherHoldsUpTheWriterNorSeesHalfARound)
     const std::int64_t before = reader.QueryInt("SELECT count(*) FROM round");
     std::int64_t reported = 1;
     const auto deadline = steady_clock::now() + seconds(60);
-    while (reported < before + 300 && tool.ReadLine(deadline)) {
+    while (reported < before + 300 &&
+           tool.ReadLine(duration_cast<milliseconds>(deadline - steady_clock::now()))) {
         ++reported;
     }
     EXPECT_EQ(reported, before + 300)
@@ -177,9 +179,10 @@ TEST(Durability, ReaderNeitherHoldsUpTheWriterNorSeesHalfARound)
                 ASSERT_EQ(seqs[i], i + 1) << ups << " pass " << pass;
             }
         }
-        tool.DrainLines();
+        while (tool.ReadLine(milliseconds(1))) {
+        }
     }
-    tool.Kill(SIGKILL);
+    tool.Signal(SIGKILL);
     tool.Wait(seconds(10));
 }
 
