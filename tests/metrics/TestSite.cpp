@@ -12,64 +12,6 @@
 namespace metrics_test
 {
 
-Record& Record::Set(const char* name, double value)
-{
-    const RecordField* field = catalogue::FindRecordField(name);
-    EXPECT_NE(field, nullptr) << name;
-    if (field == nullptr) {
-        return *this;
-    }
-    unsigned char* p = bytes_.data() + field->offset;
-    switch (field->type) {
-    case FieldType::Int32: {
-        const auto v = static_cast<std::int32_t>(value);
-        std::memcpy(p, &v, sizeof v);
-        break;
-    }
-    case FieldType::Float32: {
-        const auto v = static_cast<float>(value);
-        std::memcpy(p, &v, sizeof v);
-        break;
-    }
-    case FieldType::Int8:
-        *p = static_cast<unsigned char>(static_cast<int>(value));
-        break;
-    default:
-        ADD_FAILURE() << name << " is not numeric";
-    }
-    return *this;
-}
-
-Record& Record::Text(const char* name, const std::string& text)
-{
-    const RecordField* field = catalogue::FindRecordField(name);
-    EXPECT_NE(field, nullptr) << name;
-    if (field != nullptr) {
-        std::memset(bytes_.data() + field->offset, 0, field->width);
-        std::memcpy(bytes_.data() + field->offset, text.data(),
-                    std::min<std::size_t>(text.size(), field->width));
-    }
-    return *this;
-}
-
-Record& Record::Byte(const char* name, std::uint8_t value)
-{
-    const RecordField* field = catalogue::FindRecordField(name);
-    EXPECT_NE(field, nullptr) << name;
-    if (field != nullptr) {
-        bytes_[field->offset] = value;
-    }
-    return *this;
-}
-
-Record& Record::FlagsNotReported()
-{
-    for (const catalogue::AlarmMeaning& alarm : catalogue::kAlarmMeanings) {
-        bytes_[alarm.alarm->offset] = 255;
-    }
-    return *this;
-}
-
 Record ThreePhaseUps()
 {
     Record r;

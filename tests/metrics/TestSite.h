@@ -10,24 +10,13 @@
 #include <vector>
 
 #include "UpsSnapshot.h"
+#include "support/RecordBuilder.h"
 
 namespace metrics_test
 {
 
 // A 338-byte record, zero but for what is set.
-class Record
-{
-public:
-    Record& Set(const char* field, double value);
-    Record& Text(const char* field, const std::string& text); // up to 16 bytes
-    Record& Byte(const char* field, std::uint8_t value);      // as stored
-    // Every status flag "not reported" (255).
-    Record& FlagsNotReported();
-    const std::array<std::uint8_t, site::kRecordBytes>& bytes() const { return bytes_; }
-
-private:
-    std::array<std::uint8_t, site::kRecordBytes> bytes_{};
-};
+using Record = ::RecordBuilder;
 
 // A healthy three-phase UPS on mains: texts, ratings, battery, three input
 // and output lines, one bypass line, every flag reported and clear.

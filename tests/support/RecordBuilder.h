@@ -1,5 +1,5 @@
 // A device record built field by field, as the decoders would leave it, for
-// the tests of the catalogue's users (the exporters).
+// the tests of the catalogue and of its users (the servers and exporters).
 #pragma once
 
 #include <gtest/gtest.h>
@@ -52,11 +52,26 @@ public:
         std::memcpy(bytes_.data() + field->offset, &bits, sizeof bits);
         return *this;
     }
+    // Up to the field's width; the rest of the field zero.
     RecordBuilder& Text(const char* name, const std::string& text)
     {
         const RecordField* field = catalogue::FindRecordField(name);
-        std::memcpy(bytes_.data() + field->offset, text.data(),
-                    std::min<std::size_t>(text.size(), field->width));
+        EXPECT_NE(field, nullptr) << name;
+        if (field != nullptr) {
+            std::memset(bytes_.data() + field->offset, 0, field->width);
+            std::memcpy(bytes_.data() + field->offset, text.data(),
+                        std::min<std::size_t>(text.size(), field->width));
+        }
+        return *this;
+    }
+    // One byte as stored (a flag byte, say).
+    RecordBuilder& Byte(const char* name, std::uint8_t value)
+    {
+        const RecordField* field = catalogue::FindRecordField(name);
+        EXPECT_NE(field, nullptr) << name;
+        if (field != nullptr) {
+            bytes_[field->offset] = value;
+        }
         return *this;
     }
     // Every status flag "not reported".
