@@ -511,6 +511,21 @@ const User* Session::Credentials(SteadyTime now, Reply& r)
     return user;
 }
 
+// The user a command on the UPS named in w[1] acts as: the credentials
+// given name one and the UPS is known; nullptr, with the reply saying why,
+// otherwise.
+const User* Session::UserFor(const Words& w, SteadyTime now, Reply& r)
+{
+    if (!username_set_ || !password_set_) {
+        Credentials(now, r);
+        return nullptr;
+    }
+    if (FindUps(w, 1, r) == nullptr) {
+        return nullptr;
+    }
+    return Credentials(now, r);
+}
+
 void Session::Login(const Words& w, SteadyTime now, Reply& r)
 {
     if (w.size() != 2) {
@@ -521,14 +536,7 @@ void Session::Login(const Words& w, SteadyTime now, Reply& r)
         Error(r, "ALREADY-LOGGED-IN");
         return;
     }
-    if (!username_set_ || !password_set_) {
-        Credentials(now, r);
-        return;
-    }
-    if (FindUps(w, 1, r) == nullptr) {
-        return;
-    }
-    const User* user = Credentials(now, r);
+    const User* user = UserFor(w, now, r);
     if (user == nullptr) {
         return;
     }
@@ -543,14 +551,7 @@ void Session::Primary(const Words& w, SteadyTime now, Reply& r)
         Error(r, "INVALID-ARGUMENT");
         return;
     }
-    if (!username_set_ || !password_set_) {
-        Credentials(now, r);
-        return;
-    }
-    if (FindUps(w, 1, r) == nullptr) {
-        return;
-    }
-    const User* user = Credentials(now, r);
+    const User* user = UserFor(w, now, r);
     if (user == nullptr) {
         return;
     }
@@ -568,14 +569,7 @@ void Session::Fsd(const Words& w, SteadyTime now, Reply& r)
         Error(r, "INVALID-ARGUMENT");
         return;
     }
-    if (!username_set_ || !password_set_) {
-        Credentials(now, r);
-        return;
-    }
-    if (FindUps(w, 1, r) == nullptr) {
-        return;
-    }
-    const User* user = Credentials(now, r);
+    const User* user = UserFor(w, now, r);
     if (user == nullptr) {
         return;
     }

@@ -158,6 +158,7 @@ private:
     const site::UpsSnapshot* FindUps(const Words& w, std::size_t index, Reply& r) const;
     // The credentials given so far, checked; nullptr after adding the error.
     const User* Credentials(SteadyTime now, Reply& r);
+    const User* UserFor(const Words& w, SteadyTime now, Reply& r);
 
     Hub& hub_;
     std::string peer_;
